@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QChar>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <optional>
+
+namespace tarvic {
+
+struct DriveEntry
+{
+    enum Kind { None, Folder, Device };
+    Kind kind = None;
+    QChar letter;       // upper case
+    QByteArray target;  // the folder (Folder) or device node (Device), as a native path
+};
+
+// The letters of the drives: a folder of symbolic links in the style of Wine's
+// dosdevices ("e:" -> a folder, "e::" -> a block device). Read afresh at every
+// question, so a link made while the program waits is seen at once.
+class DriveMap
+{
+public:
+    using DeviceLister = std::function<QList<QByteArray>()>;
+
+    // opticalDrives lists the machine's optical drives in the kernel's order;
+    // they take the free letters from D: on when the map names no device at all.
+    explicit DriveMap(QString folder, DeviceLister opticalDrives = {});
+
+    DriveEntry find(QChar letter) const;
+    QList<DriveEntry> entries() const;
+    const QString &folder() const { return m_folder; }
+
+    // The letter of a drive designator: "E:" or "e:\" gives E; anything else none.
+    static std::optional<QChar> letterOf(const QString &designator);
+
+private:
+    QString m_folder;
+    DeviceLister m_opticalDrives;
+};
+
+} // namespace tarvic

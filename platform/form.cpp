@@ -1,0 +1,68 @@
+#include "platform/form.h"
+
+#include "platform/untrapped.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace tarvic {
+
+Form::Form(QWidget *parent) : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setModal(false);
+}
+
+void Form::load()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    Form_Load();
+}
+
+void Form::unload()
+{
+    if (m_unloading)
+        return;
+    m_unloading = true;
+    Form_Unload();
+    hide();
+    Q_EMIT unloaded();
+    deleteLater();
+}
+
+void Form::escapePressed()
+{
+    unload();
+}
+
+void Form::reject()
+{
+    runHandler([this] { escapePressed(); });
+}
+
+void Form::closeEvent(QCloseEvent *event)
+{
+    // The window's own close control unloads it; unload() hides it itself.
+    event->ignore();
+    if (!m_unloading)
+        runHandler([this] { unload(); });
+}
+
+void Form::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (m_centred)
+        return;
+    m_centred = true;
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+} // namespace tarvic

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDialog>
+
+namespace tarvic {
+
+// A window with the life of a classic form: loaded once (Form_Load), shown
+// modelessly, and unloaded (Form_Unload, then gone) by a button, Esc or its close
+// control. Unloading deletes the window later, once control is back in the loop.
+class Form : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit Form(QWidget *parent = nullptr);
+
+    // Runs Form_Load the first time; failures reach the caller.
+    void load();
+    // Runs Form_Unload, hides and destroys the window; failures reach the caller.
+    void unload();
+    bool isUnloading() const { return m_unloading; }
+
+Q_SIGNALS:
+    void unloaded();
+
+protected:
+    virtual void Form_Load() {}
+    virtual void Form_Unload() {}
+    // What Esc does; a window with a cancel button presses it.
+    virtual void escapePressed();
+
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void reject() override;
+
+private:
+    bool m_loaded = false;
+    bool m_unloading = false;
+    bool m_centred = false;
+};
+
+} // namespace tarvic

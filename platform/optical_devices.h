@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <optional>
+
+namespace tarvic {
+
+// What the drive services need to know of an optical drive. The real one speaks
+// to the kernel and to udisks2; tests script one.
+class OpticalDevices
+{
+public:
+    virtual ~OpticalDevices() = default;
+
+    // 0 the device node is gone, 1 no disc (or an open tray), 2 a disc is ready.
+    // Throws RuntimeError when the device cannot be opened (naming the reason).
+    virtual int status(const QByteArray &device) = 0;
+
+    // The numbers of the audio tracks of the disc's table of contents; empty for
+    // a data disc or no disc.
+    virtual QList<int> audioTracks(const QByteArray &device) = 0;
+
+    // Where the device's file system is mounted. With mountIfNeeded a disc that
+    // is in but not mounted is mounted for the user first; nullopt when it has no
+    // file system (an audio CD). Throws RuntimeError when mounting fails.
+    virtual std::optional<QByteArray> mountPoint(const QByteArray &device, bool mountIfNeeded) = 0;
+};
+
+// Stands in where no device layer is wired: every device drive reports no disc.
+class NoOpticalDevices final : public OpticalDevices
+{
+public:
+    int status(const QByteArray &) override { return 1; }
+    QList<int> audioTracks(const QByteArray &) override { return {}; }
+    std::optional<QByteArray> mountPoint(const QByteArray &, bool) override { return std::nullopt; }
+};
+
+} // namespace tarvic

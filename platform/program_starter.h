@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+namespace tarvic {
+
+// Window styles of a started program.
+namespace WindowStyle {
+constexpr int Normal = 1;     // normal window with focus
+constexpr int Minimised = 2;  // minimised window with focus
+}
+
+class ProgramStarter
+{
+public:
+    virtual ~ProgramStarter() = default;
+    // Starts the command line and returns at once; the program inherits the
+    // current directory. Throws RuntimeError, with the system's reason, when the
+    // start fails.
+    virtual void start(const QString &commandLine, int windowStyle) = 0;
+};
+
+} // namespace tarvic

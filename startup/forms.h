@@ -1,0 +1,46 @@
+#pragma once
+
+#include "startup/services.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+namespace tarvic {
+
+class Form;
+class frmTarvic;
+class frmConfigure;
+
+// The two windows, each a single instance that comes into being, loaded, on first
+// reference. Tells when the last loaded window has been unloaded.
+class Forms : public QObject
+{
+    Q_OBJECT
+public:
+    Forms(Services &services, const QString &TargetDrive);
+    ~Forms() override;
+
+    tarvic::frmTarvic &frmTarvic();
+    tarvic::frmConfigure &frmConfigure();
+    bool isTarvicLoaded() const { return !m_tarvic.isNull(); }
+    bool isConfigureLoaded() const { return !m_configure.isNull(); }
+    bool anyLoaded() const { return isTarvicLoaded() || isConfigureLoaded(); }
+
+    // Unloads the chooser window; nothing happens when it is not loaded.
+    void unloadTarvic();
+
+Q_SIGNALS:
+    void lastUnloaded();
+
+private:
+    void track(Form *form, QPointer<Form> &slot);
+
+    Services &m_services;
+    const QString &m_targetDrive;
+    QPointer<Form> m_tarvic;
+    QPointer<Form> m_configure;
+    QList<QPointer<Form>> m_created;
+};
+
+} // namespace tarvic

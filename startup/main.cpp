@@ -1,0 +1,59 @@
+#include "configure/qt_pickers.h"
+#include "platform/config_paths.h"
+#include "platform/drive_map.h"
+#include "platform/drive_paths.h"
+#include "platform/drives.h"
+#include "platform/message_boxes.h"
+#include "platform/optical_devices.h"
+#include "platform/runtime_error.h"
+#include "platform/system_starter.h"
+#include "platform/untrapped.h"
+#include "settings/settings_store.h"
+#include "startup/maintarvic.h"
+
+#include <QApplication>
+#include <QStringList>
+#include <cstdio>
+#include <cstdlib>
+
+using namespace tarvic;
+
+int main(int argc, char *argv[])
+{
+    // The argument text is taken before Qt sees argv, so no argument of ours is
+    // eaten as a Qt option.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const QString argumentText = arguments.join(QLatin1Char(' '));
+
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarvic"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    NoOpticalDevices optical;
+    Drives drives(DriveMap(driveMapFolder()), optical);
+    DrivePaths paths(drives);
+    SystemStarter starter(paths);
+    QtMessageBoxes boxes;
+    HalvaneSettings settings(settingsFile());
+    QtFilePicker filePicker;
+    QtFolderPicker folderPicker;
+    Services services{paths, starter, boxes, settings, filePicker, folderPicker};
+
+    // A failure that no handler traps: one box, then the process ends at once.
+    setUntrappedReaction([&boxes](const RuntimeError &e) {
+        boxes.show(QStringLiteral("Run-time error '%1':\r\n\r\n%2").arg(e.number()).arg(e.description()), Mb::Critical,
+                   QStringLiteral("Tarvic"));
+        std::fflush(nullptr);
+        std::_Exit(1);
+    });
+
+    mainTarvic program(services);
+    program.Main(argumentText);
+    if (!program.forms().anyLoaded())
+        return 0;
+    QObject::connect(&program.forms(), &Forms::lastUnloaded, &app, [] { QCoreApplication::exit(0); });
+    return app.exec();
+}

@@ -1,0 +1,118 @@
+#include "support/test_env.h"
+
+#include "platform/config_paths.h"
+#include "platform/runtime_error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+#include <unistd.h>
+
+namespace tarvic::test {
+
+void touch(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    f.write(content);
+}
+
+void makeFolder(const QString &path)
+{
+    if (!QDir().mkpath(path))
+        qFatal("cannot make %s", qPrintable(path));
+}
+
+void ScriptedFilePicker::ShowOpen()
+{
+    titles << title;
+    const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+    if (answer.isEmpty())
+        throw RuntimeError(32755, QStringLiteral("Cancel was selected."));
+    fileName = answer;
+}
+
+TestEnv::TestEnv()
+    : m_oldXdg(qgetenv("XDG_CONFIG_HOME")), m_hadXdg(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")),
+      m_oldCwd(QDir::currentPath())
+{
+    if (!m_home.isValid())
+        qFatal("no temporary folder");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path()));
+    makeFolder(mapFolder());
+}
+
+TestEnv::~TestEnv()
+{
+    QDir::setCurrent(m_oldCwd);
+    if (m_hadXdg)
+        qputenv("XDG_CONFIG_HOME", m_oldXdg);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+}
+
+QString TestEnv::mapFolder() const
+{
+    return driveMapFolder();
+}
+
+QString TestEnv::settingsPath() const
+{
+    return settingsFile();
+}
+
+QString TestEnv::newFolder(const QString &name)
+{
+    const QString path = m_home.filePath(QStringLiteral("folders/") + name);
+    makeFolder(path);
+    return path;
+}
+
+void TestEnv::mapDrive(QChar letter, const QString &folder)
+{
+    const QString link = mapFolder() + QLatin1Char('/') + letter.toLower() + QLatin1Char(':');
+    QFile::remove(link);
+    if (::symlink(QFile::encodeName(folder).constData(), QFile::encodeName(link).constData()) != 0)
+        qFatal("cannot link %s", qPrintable(link));
+}
+
+void TestEnv::mapDevice(QChar letter, const QString &device)
+{
+    const QString link = mapFolder() + QLatin1Char('/') + letter.toLower() + QStringLiteral("::");
+    QFile::remove(link);
+    if (::symlink(QFile::encodeName(device).constData(), QFile::encodeName(link).constData()) != 0)
+        qFatal("cannot link %s", qPrintable(link));
+}
+
+Drives &TestEnv::drives()
+{
+    if (!m_drives)
+        m_drives = std::make_unique<Drives>(DriveMap(mapFolder()), optical ? *optical : m_noOptical);
+    return *m_drives;
+}
+
+DrivePaths &TestEnv::paths()
+{
+    if (!m_paths)
+        m_paths = std::make_unique<DrivePaths>(drives());
+    return *m_paths;
+}
+
+HalvaneSettings &TestEnv::settings()
+{
+    if (!m_settings)
+        m_settings = std::make_unique<HalvaneSettings>(settingsPath());
+    return *m_settings;
+}
+
+Services &TestEnv::services()
+{
+    if (!m_services)
+        m_services.reset(new Services{paths(), starter, boxes, settings(), filePicker, folderPicker});
+    return *m_services;
+}
+
+} // namespace tarvic::test

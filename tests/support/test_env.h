@@ -1,0 +1,93 @@
+#pragma once
+
+#include "configure/pickers.h"
+#include "platform/drive_map.h"
+#include "platform/drive_paths.h"
+#include "platform/drives.h"
+#include "platform/optical_devices.h"
+#include "settings/settings_store.h"
+#include "startup/services.h"
+#include "support/recording_starter.h"
+#include "support/scripted_boxes.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace tarvic::test {
+
+// Writes a file (and the folders above it), with optional content.
+void touch(const QString &path, const QByteArray &content = {});
+// Makes a folder and those above it.
+void makeFolder(const QString &path);
+
+// A scripted open-file dialog: each ShowOpen takes the next answer; an empty
+// answer is a cancel.
+struct ScriptedFilePicker final : FilePicker
+{
+    QStringList answers;
+    QStringList titles;   // the title of every showing
+    QString fileName;
+    void setDialogTitle(const QString &t) override { title = t; }
+    void ShowOpen() override;
+    QString FileName() const override { return fileName; }
+    QString title;
+};
+
+struct ScriptedFolderPicker final : FolderPicker
+{
+    QStringList answers;
+    QStringList prompts;
+    QList<short> options;
+    QString BrowseForFolder(const QString &Desc, short o) override
+    {
+        prompts << Desc;
+        options << o;
+        return answers.isEmpty() ? QString() : answers.takeFirst();
+    }
+};
+
+// A private configuration home (XDG_CONFIG_HOME) with its own drive map and
+// settings file, and the whole set of services built on it. The process's working
+// directory is restored when it goes.
+class TestEnv
+{
+public:
+    TestEnv();
+    ~TestEnv();
+
+    QString configHome() const { return m_home.path(); }
+    QString mapFolder() const;
+    QString settingsPath() const;
+
+    // A fresh folder under the environment, to stand for a disc or anything else.
+    QString newFolder(const QString &name);
+    // Ties a letter to a folder ("e:" link) or to a device node ("e::" link).
+    void mapDrive(QChar letter, const QString &folder);
+    void mapDevice(QChar letter, const QString &device);
+
+    OpticalDevices *optical = nullptr;   // defaults to one with no discs
+    Drives &drives();
+    DrivePaths &paths();
+    HalvaneSettings &settings();
+    Services &services();
+
+    ScriptedBoxes boxes;
+    RecordingStarter starter;
+    ScriptedFilePicker filePicker;
+    ScriptedFolderPicker folderPicker;
+
+private:
+    QTemporaryDir m_home;
+    QByteArray m_oldXdg;
+    bool m_hadXdg;
+    QString m_oldCwd;
+    NoOpticalDevices m_noOptical;
+    std::unique_ptr<Drives> m_drives;
+    std::unique_ptr<DrivePaths> m_paths;
+    std::unique_ptr<HalvaneSettings> m_settings;
+    std::unique_ptr<Services> m_services;
+};
+
+} // namespace tarvic::test

@@ -1,0 +1,2 @@
+#!/usr/bin/env bash
+echo "whole-program tests: none yet"
