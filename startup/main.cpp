@@ -5,6 +5,7 @@
 #include "platform/drives.h"
 #include "platform/message_boxes.h"
 #include "platform/optical_devices.h"
+#include "platform/program_icon.h"
 #include "platform/runtime_error.h"
 #include "platform/system_starter.h"
 #include "platform/untrapped.h"
@@ -31,6 +32,7 @@ int main(int argc, char *argv[])
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvic"));
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(programIcon());
 
     NoOpticalDevices optical;
     Drives drives(DriveMap(driveMapFolder()), optical);

@@ -1,0 +1,11 @@
+# libFuzzer targets (tests/fuzz/fuzz_*.cpp), built with clang and -DTARVIC_FUZZ=ON.
+if(TARVIC_FUZZ)
+    file(GLOB fuzzers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/fuzz_*.cpp)
+    foreach(source ${fuzzers})
+        get_filename_component(name ${source} NAME_WE)
+        add_executable(${name} ${source})
+        target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        target_link_libraries(${name} PRIVATE tarvic_components)
+    endforeach()
+endif()

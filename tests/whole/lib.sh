@@ -1,0 +1,104 @@
+# Shared by the whole-program tests: a private X display, a private configuration
+# home, and helpers to find windows and press keys.
+# shellcheck shell=bash
+set -euo pipefail
+
+: "${TARVIC:?path of the tarvic binary}"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-whole.XXXXXX")
+export XDG_CONFIG_HOME="$WORK/config"
+mkdir -p "$XDG_CONFIG_HOME/tarvic/drives"
+unset QT_QPA_PLATFORM
+XVFB_PID=
+APP_PID=
+
+cleanup() {
+    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+start_display() {
+    local fd_file="$WORK/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" 2>/dev/null &
+    XVFB_PID=$!
+    local i
+    for i in $(seq 100); do
+        [ -s "$fd_file" ] && break
+        sleep 0.1
+    done
+    [ -s "$fd_file" ] || fail "Xvfb did not start"
+    export DISPLAY=":$(head -n1 "$fd_file")"
+}
+
+# map_drive LETTER FOLDER
+map_drive() {
+    ln -sfn "$2" "$XDG_CONFIG_HOME/tarvic/drives/$(echo "$1" | tr 'A-Z' 'a-z'):"
+}
+
+# start_app ARGS... : runs tarvic in the background; its status lands in $WORK/status
+start_app() {
+    ( set +e; "$TARVIC" "$@" >"$WORK/out" 2>&1; echo $? >"$WORK/status" ) &
+    APP_PID=$!
+}
+
+# wait_window TITLE : prints the id of a visible window with exactly that title
+wait_window() {
+    local id i
+    for i in $(seq 150); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 || true)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "no window titled '$1'; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+}
+
+# press WINDOW KEYS... : focuses the window and types the keys
+press() {
+    local id=$1
+    shift
+    xdotool windowfocus --sync "$id" 2>/dev/null || xdotool windowfocus "$id"
+    sleep 0.2
+    xdotool key --clearmodifiers "$@"
+}
+
+# wait_exit : waits for the program to end and prints its exit status
+wait_exit() {
+    local i
+    for i in $(seq 150); do
+        if [ -s "$WORK/status" ]; then
+            cat "$WORK/status"
+            APP_PID=
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "the program did not end; output: $(cat "$WORK/out")"
+}
+
+# no_windows : no window of the program is left
+no_windows() {
+    local left
+    left=$( (xdotool search --onlyvisible --name . 2>/dev/null || true) | wc -l)
+    [ "$left" -eq 0 ] || fail "windows left: $left"
+}
+
+# wait_file PATH : waits until the file exists and is not empty
+wait_file() {
+    local i
+    for i in $(seq 150); do
+        [ -s "$1" ] && return 0
+        sleep 0.1
+    done
+    fail "$1 never appeared"
+}
+
+start_display

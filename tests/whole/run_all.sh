@@ -1,2 +1,0 @@
-#!/usr/bin/env bash
-echo "whole-program tests: none yet"
