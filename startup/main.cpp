@@ -4,7 +4,7 @@
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
 #include "platform/message_boxes.h"
-#include "platform/optical_devices.h"
+#include "platform/optical/linux_optical_devices.h"
 #include "platform/program_icon.h"
 #include "platform/runtime_error.h"
 #include "platform/system_starter.h"
@@ -34,8 +34,8 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(programIcon());
 
-    NoOpticalDevices optical;
-    Drives drives(DriveMap(driveMapFolder()), optical);
+    LinuxOpticalDevices optical;
+    Drives drives(DriveMap(driveMapFolder(), [] { return listOpticalDrives(); }), optical);
     DrivePaths paths(drives);
     SystemStarter starter(paths);
     QtMessageBoxes boxes;

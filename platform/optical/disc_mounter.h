@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace tarvic {
+
+struct MountAttempt
+{
+    enum Outcome {
+        Mounted,       // mountPoint holds the disc's file system
+        Unavailable,   // this way of mounting is not to be had here; try the next
+        Failed,        // it was tried and refused; reason says why
+    };
+    Outcome outcome = Unavailable;
+    QByteArray mountPoint;
+    QString reason;
+};
+
+// One way of mounting a disc for the user without being root.
+class DiscMounter
+{
+public:
+    virtual ~DiscMounter() = default;
+    virtual MountAttempt mount(const QByteArray &device) = 0;
+};
+
+} // namespace tarvic

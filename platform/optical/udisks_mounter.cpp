@@ -1,0 +1,130 @@
+#include "platform/optical/udisks_mounter.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QFile>
+#include <QVariantMap>
+
+namespace tarvic {
+
+namespace {
+
+const QString Service = QStringLiteral("org.freedesktop.UDisks2");
+const QString FilesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
+
+MountAttempt failed(const QString &reason)
+{
+    return {MountAttempt::Failed, {}, QStringLiteral("udisks2: ") + reason};
+}
+
+bool serviceMissing(const QDBusMessage &reply)
+{
+    const QString name = reply.errorName();
+    return name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+        || name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")
+        || name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn."));
+}
+
+QString errorText(const QDBusMessage &reply, int timeout)
+{
+    if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply")
+        || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
+        return QStringLiteral("no answer within %1 ms").arg(timeout);
+    const QString message = reply.errorMessage().left(500);
+    return message.isEmpty() ? reply.errorName() : message;
+}
+
+// MountPoints is "aay": each entry a path with its terminating NUL.
+std::optional<QList<QByteArray>> mountPointsOf(const QVariant &value)
+{
+    QList<QByteArray> points;
+    if (value.metaType() == QMetaType::fromType<QDBusArgument>()) {
+        const QDBusArgument arg = value.value<QDBusArgument>();
+        if (arg.currentSignature() != QLatin1String("aay"))
+            return std::nullopt;
+        arg.beginArray();
+        while (!arg.atEnd()) {
+            QByteArray point;
+            arg >> point;
+            points << point;
+        }
+        arg.endArray();
+    } else if (value.metaType() == QMetaType::fromType<QList<QByteArray>>()) {
+        points = value.value<QList<QByteArray>>();
+    } else {
+        return std::nullopt;
+    }
+    for (QByteArray &p : points) {
+        const qsizetype nul = p.indexOf('\0');
+        if (nul >= 0)
+            p.truncate(nul);
+    }
+    points.removeIf([](const QByteArray &p) { return !p.startsWith('/'); });
+    return points;
+}
+
+} // namespace
+
+UdisksMounter::UdisksMounter(QDBusConnection bus, std::chrono::milliseconds callTimeout,
+                             std::chrono::milliseconds mountTimeout)
+    : m_bus(std::move(bus)), m_callTimeout(int(callTimeout.count())), m_mountTimeout(int(mountTimeout.count()))
+{
+}
+
+MountAttempt UdisksMounter::mount(const QByteArray &device)
+{
+    if (!m_bus.isConnected())
+        return {MountAttempt::Unavailable, {}, QStringLiteral("the system bus cannot be reached, so udisks2 cannot mount it")};
+
+    QDBusMessage resolve = QDBusMessage::createMethodCall(Service, QStringLiteral("/org/freedesktop/UDisks2/Manager"),
+                                                          QStringLiteral("org.freedesktop.UDisks2.Manager"),
+                                                          QStringLiteral("ResolveDevice"));
+    resolve << QVariantMap{{QStringLiteral("path"), QVariant(QFile::decodeName(device))}} << QVariantMap();
+    const QDBusMessage resolved = m_bus.call(resolve, QDBus::Block, m_callTimeout);
+    if (resolved.type() != QDBusMessage::ReplyMessage) {
+        if (serviceMissing(resolved))
+            return {MountAttempt::Unavailable, {}, QStringLiteral("udisks2 is not running")};
+        return failed(errorText(resolved, m_callTimeout));
+    }
+    if (resolved.signature() != QLatin1String("ao"))
+        return failed(QStringLiteral("an answer of the wrong type to ResolveDevice"));
+    const QList<QDBusObjectPath> objects = qdbus_cast<QList<QDBusObjectPath>>(resolved.arguments().at(0));
+    if (objects.isEmpty())
+        return failed(QStringLiteral("it does not know %1").arg(QFile::decodeName(device)));
+    const QString object = objects.first().path();
+
+    QDBusMessage get = QDBusMessage::createMethodCall(Service, object, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << FilesystemInterface << QStringLiteral("MountPoints");
+    const QDBusMessage got = m_bus.call(get, QDBus::Block, m_callTimeout);
+    if (got.type() != QDBusMessage::ReplyMessage) {
+        if (got.errorName() == QLatin1String("org.freedesktop.DBus.Error.InvalidArgs")
+            || got.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface")
+            || got.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownProperty"))
+            return failed(QStringLiteral("it finds no file system on the disc"));
+        return failed(errorText(got, m_callTimeout));
+    }
+    if (got.signature() != QLatin1String("v"))
+        return failed(QStringLiteral("an answer of the wrong type for MountPoints"));
+    const auto points = mountPointsOf(qdbus_cast<QDBusVariant>(got.arguments().at(0)).variant());
+    if (!points)
+        return failed(QStringLiteral("an answer of the wrong type for MountPoints"));
+    if (!points->isEmpty())
+        return {MountAttempt::Mounted, points->first(), {}};
+
+    QDBusMessage mountCall = QDBusMessage::createMethodCall(Service, object, FilesystemInterface, QStringLiteral("Mount"));
+    // A password dialog would hang on a user who never sees it; refuse instead.
+    mountCall << QVariantMap{{QStringLiteral("auth.no_user_interaction"), QVariant(true)}};
+    const QDBusMessage mounted = m_bus.call(mountCall, QDBus::Block, m_mountTimeout);
+    if (mounted.type() != QDBusMessage::ReplyMessage)
+        return failed(errorText(mounted, m_mountTimeout));
+    const QString path = mounted.signature() == QLatin1String("s") ? mounted.arguments().at(0).toString() : QString();
+    if (!path.startsWith(QLatin1Char('/')))
+        return failed(QStringLiteral("an answer of the wrong type to Mount"));
+    return {MountAttempt::Mounted, QFile::encodeName(path), {}};
+}
+
+} // namespace tarvic

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/optical/disc_mounter.h"
+
+#include <QDBusConnection>
+#include <chrono>
+
+namespace tarvic {
+
+// Mounts through udisks2, as a desktop's file manager would: the disc lands under
+// /media/<user>/<label> and the user may read it without being root.
+class UdisksMounter final : public DiscMounter
+{
+public:
+    // Every call is bounded, so a stuck service cannot hang the program; mounting
+    // may take a while on a slow drive, hence its own limit.
+    explicit UdisksMounter(QDBusConnection bus, std::chrono::milliseconds callTimeout = std::chrono::seconds(5),
+                           std::chrono::milliseconds mountTimeout = std::chrono::seconds(25));
+
+    // Already mounted: its first mount point, without mounting it again.
+    MountAttempt mount(const QByteArray &device) override;
+
+private:
+    QDBusConnection m_bus;
+    int m_callTimeout;
+    int m_mountTimeout;
+};
+
+} // namespace tarvic
