@@ -1,14 +1,302 @@
 #include "platform/system_starter.h"
 
+#include "platform/command_line.h"
+#include "platform/drive_paths.h"
 #include "platform/runtime_error.h"
+
+#include <QFile>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
 
 namespace tarvic {
 
+namespace {
+
+const QString invalidCallWords = QStringLiteral("Invalid procedure call or argument");
+
+RuntimeError invalidCall(const QString &what)
+{
+    return RuntimeError(Err::InvalidCall, invalidCallWords + QStringLiteral(": ") + what);
+}
+
+// The classic number and words for a start that the system refused.
+RuntimeError startFailure(int err, const QString &what)
+{
+    int number = Err::InvalidCall;
+    QString words = invalidCallWords;
+    if (err == ENOENT || err == ENOTDIR) {
+        number = Err::FileNotFound;
+        words = QStringLiteral("File not found");
+    } else if (err == EACCES || err == EPERM) {
+        number = Err::PermissionDenied;
+        words = QStringLiteral("Permission denied");
+    }
+    return RuntimeError(number, QStringLiteral("%1: %2 (%3)").arg(words, what, systemReason(err)));
+}
+
+bool isBlankOnly(const QString &s)
+{
+    for (QChar c : s)
+        if (c != QLatin1Char(' ') && c != QLatin1Char('\t'))
+            return false;
+    return true;
+}
+
+// Only executable files count, as a shell would see them; a folder or a data file
+// of the same name further up PATH does not hide the program.
+std::optional<QByteArray> findOnPath(const QByteArray &name)
+{
+    const QByteArray path =
+        qEnvironmentVariableIsSet("PATH") ? qgetenv("PATH") : QByteArray("/usr/local/bin:/usr/bin:/bin");
+    for (const QByteArray &dir : path.split(':')) {
+        if (dir.isEmpty())
+            continue;   // the current folder has had its turn already
+        const QByteArray candidate = dir + '/' + name;
+        struct stat st {};
+        if (::stat(candidate.constData(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.constData(), X_OK) == 0)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+bool isWindowsProgram(const QByteArray &path)
+{
+    // Non-blocking, so a FIFO dressed up as a program cannot hold us up.
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    char magic[2] = {};
+    ssize_t got;
+    do
+        got = ::read(fd, magic, sizeof magic);
+    while (got < 0 && errno == EINTR);
+    ::close(fd);
+    return got == 2 && magic[0] == 'M' && magic[1] == 'Z';
+}
+
+void closeFrom(int first, int last)
+{
+    if (first > last)
+        return;
+    if (::close_range(static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0)
+        return;
+    for (int fd = first; fd <= last; ++fd)
+        ::close(fd);
+}
+
+// Runs in the grandchild, after fork: only async-signal-safe calls from here on.
+[[noreturn]] void becomeProgram(char *const argv[], int errorFd, int devNull, int maxFd)
+{
+    // Its own session: a hang-up or Ctrl-C meant for us does not reach the program.
+    ::setsid();
+
+    // Ignored signals and the mask survive exec; the program gets neither from us.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    for (int s = 1; s < NSIG; ++s)
+        ::sigaction(s, &dfl, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    if (devNull == 0)
+        ::fcntl(0, F_SETFD, 0);
+    else if (::dup2(devNull, 0) < 0) {
+        const int e = errno;
+        [[maybe_unused]] auto w = ::write(errorFd, &e, sizeof e);
+        ::_exit(127);
+    }
+    closeFrom(3, errorFd - 1);
+    closeFrom(errorFd + 1, maxFd);   // errorFd itself goes at exec (CLOEXEC)
+
+    ::execve(argv[0], argv, environ);
+    const int e = errno;
+    [[maybe_unused]] auto w = ::write(errorFd, &e, sizeof e);
+    ::_exit(127);
+}
+
+// Starts argv[0] detached and returns once it runs; throws with the reason the
+// system gave when it cannot.
+void spawnDetached(const QList<QByteArray> &argv)
+{
+    std::vector<char *> args;
+    for (const QByteArray &a : argv)
+        args.push_back(const_cast<char *>(a.constData()));
+    args.push_back(nullptr);
+    const QString name = QFile::decodeName(argv.first());
+
+    const long openMax = ::sysconf(_SC_OPEN_MAX);
+    const int maxFd = openMax > 0 && openMax < (1 << 20) ? static_cast<int>(openMax) - 1 : (1 << 20) - 1;
+
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        throw invalidCall(QStringLiteral("cannot start %1 (%2)").arg(name, systemReason(errno)));
+    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (devNull < 0) {
+        const int e = errno;
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        throw invalidCall(QStringLiteral("cannot start %1: /dev/null cannot be opened (%2)").arg(name, systemReason(e)));
+    }
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const pid_t grandchild = ::fork();
+        if (grandchild == 0)
+            becomeProgram(args.data(), pipeFds[1], devNull, maxFd);
+        if (grandchild < 0) {
+            const int e = errno;
+            [[maybe_unused]] auto w = ::write(pipeFds[1], &e, sizeof e);
+        }
+        ::_exit(0);
+    }
+    const int forkErrno = errno;
+    ::close(pipeFds[1]);
+    ::close(devNull);
+    if (child < 0) {
+        ::close(pipeFds[0]);
+        throw invalidCall(QStringLiteral("cannot start %1 (%2)").arg(name, systemReason(forkErrno)));
+    }
+
+    // The intermediate child ends at once; reaping it leaves nothing behind.
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+
+    // End of file: exec closed the pipe, the program runs. Otherwise an errno.
+    int childErrno = 0;
+    ssize_t got;
+    do
+        got = ::read(pipeFds[0], &childErrno, sizeof childErrno);
+    while (got < 0 && errno == EINTR);
+    ::close(pipeFds[0]);
+    if (got != static_cast<ssize_t>(sizeof childErrno))
+        return;
+
+    struct stat st {};
+    if (childErrno == ENOENT && ::stat(argv.first().constData(), &st) == 0)
+        throw startFailure(ENOENT, QStringLiteral("the interpreter that %1 names").arg(name));
+    throw startFailure(childErrno, name);
+}
+
+bool isExplorer(const QString &word)
+{
+    return word.compare(QLatin1String("explorer"), Qt::CaseInsensitive) == 0
+        || word.compare(QLatin1String("explorer.exe"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
 SystemStarter::SystemStarter(DrivePaths &paths) : m_paths(paths) {}
 
-void SystemStarter::start(const QString &, int)
+void SystemStarter::start(const QString &commandLine, int windowStyle)
 {
-    throw RuntimeError(Err::InvalidCall, QStringLiteral("Starting programs is not built yet"));
+    if (windowStyle != WindowStyle::Normal && windowStyle != WindowStyle::Minimised)
+        throw invalidCall(QStringLiteral("window style %1 is neither 1 (normal) nor 2 (minimised)").arg(windowStyle));
+    if (isBlankOnly(commandLine))
+        throw invalidCall(QStringLiteral("the command line is empty"));
+    // exec would cut the word short at the NUL and start something else.
+    if (commandLine.contains(QChar(0)))
+        throw invalidCall(QStringLiteral("the command line holds a NUL character"));
+
+    const Resolved whole = m_paths.resolve(commandLine);
+    if (whole.found && !whole.folder && !whole.virtualFile) {
+        launch(whole.native, {}, windowStyle);
+        return;
+    }
+
+    const CommandLine parsed = parseCommandLine(commandLine);
+    if (isExplorer(parsed.program)) {
+        openFolder(parsed.rest);
+        return;
+    }
+    if (parsed.program.isEmpty())
+        throw invalidCall(QStringLiteral("the command line names no program: %1").arg(commandLine));
+    launch(programPath(parsed.program), parsed.arguments, windowStyle);
+}
+
+QByteArray SystemStarter::programPath(const QString &word)
+{
+    const bool bare = !word.contains(QLatin1Char('/')) && !word.contains(QLatin1Char('\\'))
+                   && !(word.size() >= 2 && word.at(1) == QLatin1Char(':'));
+    const Resolved r = m_paths.resolve(word);
+    if (r.found && r.virtualFile)
+        throw invalidCall(QStringLiteral("%1 is a track of the disc, not a program").arg(word));
+    if (r.found && !r.folder)
+        return r.native;
+    if (bare)
+        if (const auto onPath = findOnPath(QFile::encodeName(word)))
+            return *onPath;
+    if (r.found)
+        throw startFailure(EISDIR, word);
+    throw startFailure(ENOENT, word);
+}
+
+void SystemStarter::launch(const QByteArray &program, const QStringList &arguments, int windowStyle)
+{
+    const QString name = QFile::decodeName(program);
+    struct stat st {};
+    if (::stat(program.constData(), &st) != 0)
+        throw startFailure(errno, name);
+    if (S_ISDIR(st.st_mode))
+        throw startFailure(EISDIR, name);
+
+    QList<QByteArray> argv;
+    if (S_ISREG(st.st_mode) && isWindowsProgram(program)) {
+        const auto wine = findOnPath("wine");
+        if (!wine)
+            throw RuntimeError(Err::InvalidCall,
+                               QStringLiteral("Wine is needed to start the Windows program %1 (there is no wine on PATH)")
+                                   .arg(name));
+        argv << *wine;
+        if (windowStyle == WindowStyle::Minimised)
+            argv << "start" << "/min" << "/unix";
+    }
+    argv << program;
+    for (const QString &a : arguments)
+        argv << QFile::encodeName(a);
+    spawnDetached(argv);
+}
+
+void SystemStarter::openFolder(const QString &target)
+{
+    QString folder = target.trimmed();
+    if (folder.size() >= 2 && folder.startsWith(QLatin1Char('"')) && folder.endsWith(QLatin1Char('"')))
+        folder = folder.mid(1, folder.size() - 2);
+    if (folder.isEmpty())
+        folder = QStringLiteral(".");
+    // Explorer opens a drive at its root, whatever folder of it is current.
+    if (folder.size() == 2 && folder.at(1) == QLatin1Char(':'))
+        folder += QLatin1Char('\\');
+
+    const Resolved r = m_paths.resolve(folder);
+    if (!r.found || !r.folder || r.virtualFile) {
+        if (r.drive) {
+            const int status = m_paths.drives().status(*r.drive);
+            if (status == 0)
+                throw RuntimeError(Err::DeviceUnavailable,
+                                   QStringLiteral("Device unavailable: there is no drive %1: in the drive map").arg(*r.drive));
+            if (status == 1)
+                throw RuntimeError(Err::DiskNotReady, QStringLiteral("Disk not ready: drive %1: holds no disc").arg(*r.drive));
+        }
+        throw RuntimeError(Err::PathNotFound, r.found ? QStringLiteral("Path not found: %1 is not a folder").arg(folder)
+                                                      : QStringLiteral("Path not found: %1").arg(folder));
+    }
+    const auto opener = findOnPath("xdg-open");
+    if (!opener)
+        throw RuntimeError(
+            Err::InvalidCall,
+            QStringLiteral("xdg-open is needed to open %1 in the file manager (there is no xdg-open on PATH)").arg(folder));
+    spawnDetached({*opener, r.native});
 }
 
 } // namespace tarvic

@@ -2,12 +2,33 @@
 
 #include "platform/program_starter.h"
 
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
 namespace tarvic {
 
 class DrivePaths;
 
 // Starts programs on this machine, never through a shell: the command line is
 // split here and the program executed directly, detached so no zombie remains.
+//
+// A command line that as a whole names an existing file starts that file without
+// arguments, so a path with blanks needs no quotes. Otherwise it is split as on
+// Windows (platform/command_line.h); drive paths are translated, and a bare program
+// name is looked for in the current folder and then on PATH.
+//
+// A Windows program (a file that begins with "MZ") runs under wine: window style 2
+// as "wine start /min /unix <program> <args>", style 1 as "wine <program> <args>"
+// so wine hands the arguments over untouched. Other programs ignore the style.
+//
+// "explorer <drive or folder>" (also "explorer.exe", any case) opens the folder
+// with xdg-open; a drive designator alone ("explorer D:") means the drive's root,
+// and nothing after the name means the current folder.
+//
+// Failures throw RuntimeError: 53 file not found, 70 permission denied, 5 anything
+// else that keeps the program from starting (the system's reason in brackets);
+// for explorer also 68, 71 and 76 as for changing to that folder.
 class SystemStarter final : public ProgramStarter
 {
 public:
@@ -15,6 +36,10 @@ public:
     void start(const QString &commandLine, int windowStyle) override;
 
 private:
+    QByteArray programPath(const QString &word);
+    void openFolder(const QString &target);
+    void launch(const QByteArray &program, const QStringList &arguments, int windowStyle);
+
     DrivePaths &m_paths;
 };
 
