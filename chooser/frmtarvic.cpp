@@ -1,26 +1,55 @@
 #include "chooser/frmtarvic.h"
 
+#include "chooser/caption_label.h"
+#include "chooser/file_list_box.h"
 #include "platform/message_boxes.h"
+#include "platform/program_icon.h"
 #include "platform/program_starter.h"
 #include "platform/runtime_error.h"
+#include "platform/twips.h"
 #include "platform/untrapped.h"
 
 #include <QCheckBox>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QLabel>
-#include <QListWidget>
 #include <QPushButton>
+#include <algorithm>
 
 namespace tarvic {
+
+namespace {
+
+// The design, in twips.
+struct Place
+{
+    int left, top, width, height;
+};
+constexpr int ClientWidth = 4680, ClientHeight = 3360;
+constexpr Place LabelPlace{120, 120, 555, 195};
+constexpr Place RunPlace{120, 840, 1095, 375};
+constexpr Place CancelPlace{120, 1320, 1095, 375};
+constexpr Place ODPlace{120, 1800, 1095, 375};
+constexpr Place EORPlace{120, 2280, 1215, 255};
+constexpr Place ListPlace{1320, 840, 3255, 2430};
+constexpr Place IconPlace{360, 2640, 495, 495};
+
+QRect rectOf(const Twips &t, const Place &p)
+{
+    return t.rect(p.left, p.top, p.width, p.height);
+}
+
+} // namespace
 
 frmTarvic::frmTarvic(const QString &TargetDrive, DrivePaths &paths, ProgramStarter &starter, MessageBoxes &boxes)
     : Pellor(paths), getAutorun(paths), TargetDrive(TargetDrive), m_paths(paths), m_starter(starter), m_boxes(boxes)
 {
     setObjectName(QStringLiteral("frmTarvic"));
     setWindowTitle(QStringLiteral("Tarvic"));
+    setWindowIcon(programIcon());
 
-    lblNoINF = new QLabel(QStringLiteral("lblNoINF"), this);
+    lblNoINF = new CaptionLabel(QStringLiteral("lblNoINF"), this);
     lblNoINF->setObjectName(QStringLiteral("lblNoINF"));
     Run = new QPushButton(QStringLiteral("&Run"), this);
     Run->setObjectName(QStringLiteral("Run"));
@@ -32,18 +61,132 @@ frmTarvic::frmTarvic(const QString &TargetDrive, DrivePaths &paths, ProgramStart
     EOR = new QCheckBox(QStringLiteral("&Exit on run"), this);
     EOR->setObjectName(QStringLiteral("EOR"));
     EOR->setEnabled(false);
-    EXElist = new QListWidget(this);
+    EXElist = new FileListBox(this);
     EXElist->setObjectName(QStringLiteral("EXElist"));
     EXEIcon = new QLabel(this);
     EXEIcon->setObjectName(QStringLiteral("EXEIcon"));
+    EXEIcon->setFocusPolicy(Qt::NoFocus);
 
-    // A file list box starts on the process's current directory.
-    m_listFolder = QFile::encodeName(QDir::currentPath());
+    // Enter goes to the focused button; from anywhere else to Run, the default.
+    for (QPushButton *b : {Run, Cancel, OD})
+        b->setAutoDefault(true);
+    Run->setDefault(true);
+    setTabOrder(Run, Cancel);
+    setTabOrder(Cancel, OD);
+    setTabOrder(OD, EOR);
+    setTabOrder(EOR, EXElist);
 
-    connect(EXElist, &QListWidget::currentRowChanged, this, [this] { runHandler([this] { EXElist_Click(); }); });
+    // A file list box starts on the process's current directory; one that cannot
+    // be read simply shows nothing.
+    try {
+        EXElist->setFolder(QFile::encodeName(QDir::currentPath()));
+    } catch (const RuntimeError &) {
+    }
+
+    connect(EXElist, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!EXElist->selectedFileName().isEmpty())
+            runHandler([this] { EXElist_Click(); });
+    });
     connect(Run, &QPushButton::clicked, this, [this] { runHandler([this] { Run_Click(); }); });
     connect(OD, &QPushButton::clicked, this, [this] { runHandler([this] { OD_Click(); }); });
     connect(Cancel, &QPushButton::clicked, this, [this] { runHandler([this] { Cancel_Click(); }); });
+
+    m_built = true;
+    arrange();
+}
+
+QByteArray frmTarvic::listFolder() const
+{
+    return EXElist->folder();
+}
+
+Twips frmTarvic::layoutScale() const
+{
+    // One scale for the whole window: the font's line height first, raised until
+    // every caption fits its box.
+    double scale = Twips(font()).pixelsPerTwip();
+    const std::pair<QWidget *, Place> captioned[] = {{Run, RunPlace}, {Cancel, CancelPlace}, {OD, ODPlace}, {EOR, EORPlace}};
+    const QSize label = lblNoINF->sizeHint();
+    for (int round = 0; round < 200; ++round) {
+        const Twips t(scale);
+        double needed = scale;
+        for (const auto &[widget, place] : captioned) {
+            const QSize hint = widget->sizeHint();
+            const QRect r = rectOf(t, place);
+            if (r.width() < hint.width())
+                needed = std::max(needed, (hint.width() + 0.5) / place.width);
+            if (r.height() < hint.height())
+                needed = std::max(needed, (hint.height() + 0.5) / place.height);
+        }
+        // The label keeps the margin of its left on its right, and ends above Run.
+        const int labelLeft = LabelPlace.left, labelRight = ClientWidth - LabelPlace.left;
+        if (t.px(labelRight) - t.px(labelLeft) < label.width())
+            needed = std::max(needed, (label.width() + 0.5) / (labelRight - labelLeft));
+        if (t.px(RunPlace.top) - t.px(LabelPlace.top) < label.height())
+            needed = std::max(needed, (label.height() + 0.5) / (RunPlace.top - LabelPlace.top));
+        if (needed == scale)
+            return t;
+        scale = std::max(needed, scale * 1.002);
+    }
+    return Twips(scale);
+}
+
+void frmTarvic::arrange()
+{
+    const Twips t = layoutScale();
+    m_pixelsPerTwip = t.pixelsPerTwip();
+    setFixedSize(t.px(ClientWidth), t.px(ClientHeight));
+    Run->setGeometry(rectOf(t, RunPlace));
+    Cancel->setGeometry(rectOf(t, CancelPlace));
+    OD->setGeometry(rectOf(t, ODPlace));
+    EOR->setGeometry(rectOf(t, EORPlace));
+    EXElist->setGeometry(rectOf(t, ListPlace));
+    // The label grows from its corner to the size of its text.
+    lblNoINF->move(t.px(LabelPlace.left), t.px(LabelPlace.top));
+    lblNoINF->adjustSize();
+    placeIcon();
+}
+
+void frmTarvic::placeIcon()
+{
+    const Twips t(m_pixelsPerTwip);
+    if (m_picture.isNull()) {
+        EXEIcon->setGeometry(rectOf(t, IconPlace));
+        return;
+    }
+    // The picture is shown unscaled and the box takes its size.
+    EXEIcon->setGeometry(QRect(QPoint(t.px(IconPlace.left), t.px(IconPlace.top)),
+                               m_picture.deviceIndependentSize().toSize()));
+}
+
+void frmTarvic::changeEvent(QEvent *event)
+{
+    Form::changeEvent(event);
+    if (m_built && (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange))
+        arrange();
+}
+
+void frmTarvic::setVisible(bool visible)
+{
+    if (visible && !m_shown && !isUnloading()) {
+        m_shown = true;
+        // A disc put in during the wait for it was not there at load: list the root
+        // now, so the list shows what Run and the icon look for.
+        if (!m_listOnDrive) {
+            const int status = Pellor.DriveStatus(TargetDrive);
+            if (status != 0 && status != 1)
+                setListFolder(TargetDrive + QStringLiteral("\\"));
+        }
+        // Cancel, while Run is disabled.
+        for (QWidget *w : {static_cast<QWidget *>(Run), static_cast<QWidget *>(Cancel), static_cast<QWidget *>(OD),
+                           static_cast<QWidget *>(EOR), static_cast<QWidget *>(EXElist)}) {
+            if (w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+                w->setFocus(Qt::TabFocusReason);
+                break;
+            }
+        }
+    }
+    Form::setVisible(visible);
 }
 
 void frmTarvic::Form_Load()
@@ -53,6 +196,7 @@ void frmTarvic::Form_Load()
                                        "contain the correct information, choose a program to run\r"
                                        " from drive ")
                       + TargetDrive + QStringLiteral("."));
+    arrange();
     if (Pellor.DriveStatus(TargetDrive) == 1)
         return;
     if (Pellor.DriveStatus(TargetDrive) == 0)
@@ -63,9 +207,10 @@ void frmTarvic::Form_Load()
 void frmTarvic::setListFolder(const QString &folder)
 {
     const Resolved r = m_paths.resolve(folder);
-    if (!r.found || !r.folder)
+    if (!r.found || !r.folder || r.virtualFile)
         throw RuntimeError(Err::PathNotFound, QStringLiteral("Path not found: %1").arg(folder));
-    m_listFolder = r.native;
+    EXElist->setFolder(r.native);
+    m_listOnDrive = r.drive.has_value();
 }
 
 void frmTarvic::escapePressed()
@@ -77,20 +222,24 @@ void frmTarvic::EXElist_Click()
 {
     Run->setEnabled(true);
     EOR->setEnabled(true);
+    const QString name = EXElist->selectedFileName();
+    m_picture = Pellor.FileIcon(TargetDrive + QStringLiteral("\\") + name);
+    EXEIcon->setPixmap(m_picture);
+    placeIcon();
 }
 
 void frmTarvic::Run_Click()
 {
     m_paths.ChDir(TargetDrive);
     m_paths.ChDrive(TargetDrive);
-    const QString name = EXElist->currentItem() ? EXElist->currentItem()->text() : QString();
+    const QString name = EXElist->selectedFileName();
     if (Pellor.FileExists(name)) {
-        m_starter.start(name, WindowStyle::Minimised);
+        m_starter.start(EXElist->selectedFileName(), WindowStyle::Minimised);
         if (EOR->isChecked())
             unload();
     } else {
-        m_boxes.show(QStringLiteral("Could not run the program '") + name + QStringLiteral("'"), Mb::Critical,
-                     QStringLiteral("Run Error"));
+        m_boxes.show(QStringLiteral("Could not run the program '") + EXElist->selectedFileName() + QStringLiteral("'"),
+                     Mb::Critical, QStringLiteral("Run Error"));
     }
 }
 

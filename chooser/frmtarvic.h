@@ -4,15 +4,19 @@
 #include "components/pellor.h"
 #include "platform/form.h"
 
+#include <QPixmap>
+
 class QCheckBox;
 class QLabel;
-class QListWidget;
 class QPushButton;
 
 namespace tarvic {
 
+class CaptionLabel;
+class FileListBox;
 class MessageBoxes;
 class ProgramStarter;
+class Twips;
 
 // The chooser window: lists the programs of the disc and runs the chosen one. It
 // also hosts the drive services and the INI reader that the start-up asks.
@@ -25,23 +29,36 @@ public:
     tarvic::Pellor Pellor;
     tarvic::INITool getAutorun;
 
-    QLabel *lblNoINF;
+    // lblNoINF->text() is the caption exactly as set, carriage returns included.
+    CaptionLabel *lblNoINF;
     QPushButton *Run;
     QPushButton *Cancel;
     QPushButton *OD;
     QCheckBox *EOR;
-    QListWidget *EXElist;
+    FileListBox *EXElist;
     QLabel *EXEIcon;
 
     // The folder the list shows, as a native path.
-    QByteArray listFolder() const { return m_listFolder; }
+    QByteArray listFolder() const;
+    // Pixels per twip of the current layout: the font's line height, raised where a
+    // caption would not fit otherwise.
+    double pixelsPerTwip() const { return m_pixelsPerTwip; }
+
+    // The first showing points the list at the drive's root when the drive holds a
+    // disc, whatever folder the list showed at load; a failure there (RuntimeError)
+    // reaches the caller of show() and the window stays hidden.
+    void setVisible(bool visible) override;
 
 protected:
     void Form_Load() override;
     void escapePressed() override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void setListFolder(const QString &folder);
+    void arrange();
+    Twips layoutScale() const;
+    void placeIcon();
 
     void EXElist_Click();
     void Run_Click();
@@ -52,7 +69,11 @@ private:
     DrivePaths &m_paths;
     ProgramStarter &m_starter;
     MessageBoxes &m_boxes;
-    QByteArray m_listFolder;
+    QPixmap m_picture;
+    double m_pixelsPerTwip = 1.0 / 15;
+    bool m_built = false;
+    bool m_shown = false;
+    bool m_listOnDrive = false;
 };
 
 } // namespace tarvic
