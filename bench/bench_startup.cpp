@@ -85,12 +85,8 @@ int main(int argc, char *argv[])
     QList<double> tarvicMs, bareMs;
     for (int i = 0; i < runs + 3; ++i) {
         QFile::remove(marker);
-        const double t = timeRun(tarvic, {QStringLiteral("E:")}, env, [&](QProcess &p) {
-            if (p.state() == QProcess::NotRunning && p.exitCode() != 0)
-                qFatal("tarvic failed: %s", p.readAllStandardError().constData());
-            return QFile::exists(marker);
-        });
-        const double b = timeRun(bare, {}, env, [](QProcess &p) { return p.state() == QProcess::NotRunning; });
+        const double t = timeRun(tarvic, {QStringLiteral("E:")}, env, [&](QProcess &) { return QFile::exists(marker); });
+        const double b = timeRun(bare, {}, env, [](QProcess &p) { return p.waitForFinished(1); });
         if (i >= 3) { // the first runs warm the caches
             tarvicMs << t;
             bareMs << b;
