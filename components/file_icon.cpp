@@ -1,16 +1,52 @@
+#include "components/pe_icon.h"
 #include "components/pellor.h"
 
+#include <QFile>
 #include <QIcon>
+#include <QPainter>
 
 namespace tarvic {
 
-QPixmap Pellor::FileIcon(const QString &)
+QImage drawnProgramIcon()
 {
-    // The desktop's icon for programs; its own drawing where no theme is installed.
-    QIcon icon = QIcon::fromTheme(QStringLiteral("application-x-executable"));
-    if (icon.isNull())
-        icon = QIcon(QStringLiteral(":/qt-project.org/styles/commonstyle/images/file-32.png"));
-    return icon.pixmap(32, 32);
+    // A small program window: frame, blue title bar, white client area.
+    QImage image(32, 32, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setPen(QColor(0x30, 0x30, 0x30));
+    p.setBrush(Qt::white);
+    p.drawRect(2, 4, 27, 23);
+    p.fillRect(3, 5, 26, 5, QColor(0x1c, 0x5c, 0xb8));
+    p.fillRect(24, 6, 3, 3, QColor(0xe0, 0xe0, 0xe0));
+    p.fillRect(6, 14, 12, 2, QColor(0x90, 0x90, 0x90));
+    p.fillRect(6, 19, 18, 2, QColor(0x90, 0x90, 0x90));
+    return image;
+}
+
+QPixmap fallbackProgramIcon()
+{
+    const QIcon icon = QIcon::fromTheme(QStringLiteral("application-x-executable"));
+    if (!icon.isNull()) {
+        const QPixmap themed = icon.pixmap(32, 32);
+        if (!themed.isNull())
+            return themed;
+    }
+    return QPixmap::fromImage(drawnProgramIcon());
+}
+
+QPixmap Pellor::FileIcon(const QString &path)
+{
+    // Whatever is missing, unreadable or damaged gets the desktop's program icon:
+    // the chooser must go on working after the disc was taken out.
+    const Resolved r = m_paths.resolve(path);
+    if (!r.found || r.folder || r.virtualFile)
+        return fallbackProgramIcon();
+    const std::optional<QImage> image = readPeIcon(QFile::decodeName(r.native));
+    if (!image)
+        return fallbackProgramIcon();
+    if (image->size() == QSize(32, 32))
+        return QPixmap::fromImage(*image);
+    return QPixmap::fromImage(image->scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 } // namespace tarvic

@@ -1,0 +1,483 @@
+#include "components/pe_icon.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QtEndian>
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvic {
+
+namespace {
+
+constexpr quint32 RtIcon = 3;
+constexpr quint32 RtGroupIcon = 14;
+constexpr quint32 HighBit = 0x80000000u;
+// An icon image is at most 256x256; a bigger PNG is no icon but a decompression bomb.
+constexpr int MaxIconSide = 256;
+
+quint16 u16(const QByteArray &b, qsizetype at)
+{
+    return qFromLittleEndian<quint16>(b.constData() + at);
+}
+
+quint32 u32(const QByteArray &b, qsizetype at)
+{
+    return qFromLittleEndian<quint32>(b.constData() + at);
+}
+
+void put16(QByteArray &b, qsizetype at, quint16 v)
+{
+    qToLittleEndian<quint16>(v, b.data() + at);
+}
+
+qint32 s32(const QByteArray &b, qsizetype at)
+{
+    return qFromLittleEndian<qint32>(b.constData() + at);
+}
+
+int bitsForColours(int colours)
+{
+    int bits = 0;
+    while ((1 << bits) < colours && bits < 8)
+        ++bits;
+    return bits;
+}
+
+bool isPng(const QByteArray &data)
+{
+    return data.startsWith(QByteArray::fromRawData("\x89PNG\r\n\x1a\n", 8));
+}
+
+struct Dib
+{
+    int width = 0;
+    int height = 0;
+    int bits = 0;
+    qsizetype pixels = 0;      // where the colour bits begin
+    qsizetype mask = 0;        // where the AND mask begins
+    qsizetype xorStride = 0;
+    qsizetype andStride = 0;
+};
+
+// Checks a DIB icon image before Qt sees it: the header must describe a small
+// bottom-up bitmap whose colour bits and AND mask lie wholly inside the data.
+std::optional<Dib> plausibleDib(const QByteArray &d)
+{
+    if (d.size() < 40)
+        return std::nullopt;
+    const quint32 headerSize = u32(d, 0);
+    const qint32 w = s32(d, 4);
+    const qint32 h2 = s32(d, 8);
+    const quint16 planes = u16(d, 12);
+    const int bits = u16(d, 14);
+    const quint32 compression = u32(d, 16);
+    const quint32 clrUsed = u32(d, 32);
+    if (headerSize < 40 || headerSize > quint32(d.size()) || planes != 1 || compression != 0)
+        return std::nullopt;
+    if (w < 1 || w > MaxIconSide || h2 < 2 || h2 > 2 * MaxIconSide || h2 % 2 != 0)
+        return std::nullopt;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        return std::nullopt;
+    Dib dib;
+    dib.width = w;
+    dib.height = h2 / 2;
+    dib.bits = bits;
+    quint64 palette = 0;
+    if (bits <= 8)
+        palette = 4ull * ((clrUsed > 0 && clrUsed < (1u << bits)) ? clrUsed : (1u << bits));
+    dib.xorStride = qsizetype((quint64(w) * bits + 31) / 32 * 4);
+    dib.andStride = qsizetype((quint64(w) + 31) / 32 * 4);
+    dib.pixels = qsizetype(headerSize + palette);
+    dib.mask = dib.pixels + dib.xorStride * dib.height;
+    if (quint64(dib.mask) + quint64(dib.andStride) * quint64(dib.height) > quint64(d.size()))
+        return std::nullopt;
+    return dib;
+}
+
+// Qt's ICO reader takes no 16-bit images; the same image in 24 bits it does.
+QByteArray widenSixteenBits(const QByteArray &d, const Dib &dib)
+{
+    const qsizetype stride = (qsizetype(dib.width) * 24 + 31) / 32 * 4;
+    QByteArray out = d.left(dib.pixels);
+    put16(out, 14, 24);
+    qToLittleEndian<quint32>(quint32((stride + dib.andStride) * dib.height), out.data() + 20);
+    out.resize(dib.pixels + stride * dib.height, '\0');
+    for (int y = 0; y < dib.height; ++y) {
+        const uchar *from = reinterpret_cast<const uchar *>(d.constData()) + dib.pixels + y * dib.xorStride;
+        uchar *to = reinterpret_cast<uchar *>(out.data()) + dib.pixels + y * stride;
+        for (int x = 0; x < dib.width; ++x) {
+            const quint16 v = quint16(from[2 * x] | (from[2 * x + 1] << 8));
+            const auto expand = [](int five) { return uchar((five << 3) | (five >> 2)); };
+            to[3 * x] = expand(v & 0x1f);
+            to[3 * x + 1] = expand((v >> 5) & 0x1f);
+            to[3 * x + 2] = expand((v >> 10) & 0x1f);
+        }
+    }
+    out += d.mid(dib.mask, dib.andStride * dib.height);
+    return out;
+}
+
+// Where the image has no alpha of its own the AND mask says what is transparent,
+// as on Windows; Qt's reader does not always apply it.
+void applyMask(QImage &image, const QByteArray &d, const Dib &dib)
+{
+    bool hasAlpha = false;
+    if (dib.bits == 32) {
+        for (int y = 0; y < image.height() && !hasAlpha; ++y)
+            for (int x = 0; x < image.width() && !hasAlpha; ++x)
+                hasAlpha = qAlpha(image.pixel(x, y)) != 0;
+    }
+    if (hasAlpha)
+        return;
+    image = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < dib.height; ++y) {
+        const uchar *row = reinterpret_cast<const uchar *>(d.constData()) + dib.mask
+                           + qsizetype(dib.height - 1 - y) * dib.andStride;
+        QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < dib.width; ++x) {
+            const bool transparent = row[x / 8] & (0x80 >> (x % 8));
+            line[x] = transparent ? 0u : (line[x] | 0xff000000u);
+        }
+    }
+}
+
+} // namespace
+
+PeIconReader::PeIconReader(QIODevice &device) : m_device(device) {}
+
+bool PeIconReader::readAt(quint64 offset, quint64 length, QByteArray &out)
+{
+    if (m_size < 0 || offset > quint64(m_size) || length > quint64(m_size) - offset)
+        return false;
+    if (!m_device.seek(qint64(offset)))
+        return false;
+    out = m_device.read(qint64(length));
+    return quint64(out.size()) == length;
+}
+
+bool PeIconReader::readRva(quint32 rva, quint64 length, QByteArray &out)
+{
+    for (const Section &s : std::as_const(m_sections)) {
+        if (rva < s.va)
+            continue;
+        const quint64 within = quint64(rva) - s.va;
+        if (within < s.extent && length <= s.extent - within)
+            return readAt(quint64(s.raw) + within, length, out);
+    }
+    return false;
+}
+
+bool PeIconReader::loadHeaders()
+{
+    if (m_loaded)
+        return m_headersOk;
+    m_loaded = true;
+    m_size = m_device.size();
+    if (m_device.isSequential() || !m_device.isReadable())
+        return fail(Status::NotProgram);
+
+    QByteArray dos;
+    if (!readAt(0, 64, dos) || !dos.startsWith("MZ"))
+        return fail(Status::NotProgram);
+    const quint32 peAt = u32(dos, 0x3c);
+    QByteArray coff;
+    if (!readAt(peAt, 24, coff))
+        return fail(Status::Damaged);
+    if (!coff.startsWith(QByteArray("PE\0\0", 4)))
+        return fail(Status::NotProgram);
+    const quint16 sectionCount = u16(coff, 6);
+    const quint16 optionalSize = u16(coff, 20);
+    QByteArray opt;
+    if (!readAt(quint64(peAt) + 24, optionalSize, opt) || opt.size() < 2)
+        return fail(Status::Damaged);
+
+    qsizetype countAt, dirsAt;
+    switch (u16(opt, 0)) {
+    case 0x10b: countAt = 92; dirsAt = 96; break;    // PE32
+    case 0x20b: countAt = 108; dirsAt = 112; break;  // PE32+
+    default: return fail(Status::NotProgram);
+    }
+    if (opt.size() < countAt + 4)
+        return fail(Status::Damaged);
+    const quint32 dirCount = u32(opt, countAt);
+    if (dirCount <= 2)
+        return fail(Status::NoResources);
+    if (opt.size() < dirsAt + 3 * 8)
+        return fail(Status::Damaged);
+    m_resourceRva = u32(opt, dirsAt + 2 * 8);
+    if (m_resourceRva == 0)
+        return fail(Status::NoResources);
+
+    if (sectionCount == 0 || sectionCount > MaxSections)
+        return fail(Status::Damaged);
+    QByteArray table;
+    if (!readAt(quint64(peAt) + 24 + optionalSize, quint64(sectionCount) * 40, table))
+        return fail(Status::Damaged);
+    for (int i = 0; i < sectionCount; ++i) {
+        const qsizetype at = qsizetype(i) * 40;
+        const quint32 virtualSize = u32(table, at + 8);
+        const quint32 rawSize = u32(table, at + 16);
+        // Raw bytes past the section's virtual size are not part of the loaded image.
+        const quint32 extent = virtualSize ? std::min(virtualSize, rawSize) : rawSize;
+        m_sections.append({u32(table, at + 12), extent, u32(table, at + 20)});
+    }
+    m_headersOk = true;
+    return true;
+}
+
+bool PeIconReader::readDirectory(quint32 offset, QList<DirEntry> &entries)
+{
+    entries.clear();
+    const quint64 at = quint64(m_resourceRva) + offset;
+    if (at + 16 > 0xffffffffull)
+        return false;
+    QByteArray head;
+    if (!readRva(quint32(at), 16, head))
+        return false;
+    const quint64 count = quint64(u16(head, 12)) + u16(head, 14);
+    QByteArray raw;
+    if (count && !readRva(quint32(at + 16), count * 8, raw))
+        return false;
+    entries.reserve(qsizetype(count));
+    for (quint64 i = 0; i < count; ++i) {
+        const quint32 name = u32(raw, qsizetype(i * 8));
+        const quint32 data = u32(raw, qsizetype(i * 8 + 4));
+        entries.append({(name & HighBit) != 0, name & ~HighBit, (data & HighBit) != 0, data & ~HighBit});
+    }
+    return true;
+}
+
+bool PeIconReader::leafOf(const DirEntry &nameEntry, std::optional<quint32> language, quint32 &rva,
+                          quint32 &size, quint32 *languageFound)
+{
+    // Level two must lead to a language directory; a pointer back to the root is a loop.
+    if (!nameEntry.subdir || nameEntry.offset == 0)
+        return false;
+    QList<DirEntry> languages;
+    if (!readDirectory(nameEntry.offset, languages) || languages.isEmpty())
+        return false;
+    const DirEntry *chosen = &languages.first();
+    if (language) {
+        for (const DirEntry &e : std::as_const(languages)) {
+            if (!e.named && e.nameOrId == *language) {
+                chosen = &e;
+                break;
+            }
+        }
+    }
+    // The third level is the last: anything but a data entry here is damage.
+    if (chosen->subdir)
+        return false;
+    QByteArray entry;
+    const quint64 at = quint64(m_resourceRva) + chosen->offset;
+    if (at > 0xffffffffull || !readRva(quint32(at), 16, entry))
+        return false;
+    rva = u32(entry, 0);
+    size = u32(entry, 4);
+    if (languageFound)
+        *languageFound = chosen->named ? 0 : chosen->nameOrId;
+    return true;
+}
+
+QList<PeIconEntry> PeIconReader::firstGroup()
+{
+    m_status = Status::Ok;
+    if (!loadHeaders())
+        return {};
+    if (!readDirectory(0, m_types)) {
+        fail(Status::Damaged);
+        return {};
+    }
+    const auto type = std::find_if(m_types.cbegin(), m_types.cend(),
+                                   [](const DirEntry &e) { return !e.named && e.nameOrId == RtGroupIcon; });
+    if (type == m_types.cend()) {
+        fail(Status::NoIconGroup);
+        return {};
+    }
+    QList<DirEntry> names;
+    if (!type->subdir || type->offset == 0 || !readDirectory(type->offset, names)) {
+        fail(Status::Damaged);
+        return {};
+    }
+    if (names.isEmpty()) {
+        fail(Status::NoIconGroup);
+        return {};
+    }
+    if (names.first().offset == type->offset) {
+        fail(Status::Damaged);
+        return {};
+    }
+    quint32 rva = 0, size = 0, language = 0;
+    QByteArray group;
+    if (!leafOf(names.first(), std::nullopt, rva, size, &language) || size < 6
+        || size > MaxImageBytes || !readRva(rva, size, group)) {
+        fail(Status::Damaged);
+        return {};
+    }
+    m_groupLanguage = language;
+    if (u16(group, 2) != 1) {
+        fail(Status::Damaged);
+        return {};
+    }
+    const int declared = u16(group, 4);
+    if (declared == 0) {
+        fail(Status::NoIconGroup);
+        return {};
+    }
+    // A count larger than the data holds: the entries that are there still count.
+    const int count = std::min<qsizetype>(declared, (group.size() - 6) / 14);
+    if (count == 0) {
+        fail(Status::Damaged);
+        return {};
+    }
+    QList<PeIconEntry> entries;
+    for (int i = 0; i < count; ++i) {
+        const qsizetype at = 6 + qsizetype(i) * 14;
+        PeIconEntry e;
+        e.width = quint8(group[at]) ? quint8(group[at]) : 256;
+        e.height = quint8(group[at + 1]) ? quint8(group[at + 1]) : 256;
+        const int colours = quint8(group[at + 2]);
+        e.bitCount = u16(group, at + 6);
+        if (e.bitCount == 0 && colours > 0)
+            e.bitCount = bitsForColours(colours);
+        e.id = u16(group, at + 12);
+        e.index = i;
+        entries.append(e);
+    }
+    return entries;
+}
+
+std::optional<QByteArray> PeIconReader::iconData(quint16 id)
+{
+    if (!m_headersOk || m_types.isEmpty())
+        return std::nullopt;
+    const auto type = std::find_if(m_types.cbegin(), m_types.cend(),
+                                   [](const DirEntry &e) { return !e.named && e.nameOrId == RtIcon; });
+    QList<DirEntry> ids;
+    if (type == m_types.cend() || !type->subdir || type->offset == 0 || !readDirectory(type->offset, ids))
+        return std::nullopt;
+    const auto entry = std::find_if(ids.cbegin(), ids.cend(),
+                                    [id](const DirEntry &e) { return !e.named && e.nameOrId == id; });
+    if (entry == ids.cend() || entry->offset == type->offset)
+        return std::nullopt;
+    quint32 rva = 0, size = 0;
+    QByteArray data;
+    if (!leafOf(*entry, m_groupLanguage, rva, size, nullptr) || size == 0 || size > MaxImageBytes
+        || !readRva(rva, size, data))
+        return std::nullopt;
+    return data;
+}
+
+QList<PeIconEntry> PeIconReader::ranked(QList<PeIconEntry> entries)
+{
+    const auto key = [](const PeIconEntry &e) {
+        const int distance = std::abs(e.width - 32) + std::abs(e.height - 32);
+        const int smaller = e.width < 32 || e.height < 32;   // scaling down looks better than up
+        return std::make_tuple(distance, smaller, -e.bitCount, e.index);
+    };
+    std::stable_sort(entries.begin(), entries.end(),
+                     [&](const PeIconEntry &a, const PeIconEntry &b) { return key(a) < key(b); });
+    return entries;
+}
+
+std::optional<PeIconImage> choosePeIconImage(QIODevice &device)
+{
+    PeIconReader reader(device);
+    for (const PeIconEntry &e : PeIconReader::ranked(reader.firstGroup())) {
+        if (std::optional<QByteArray> data = reader.iconData(e.id))
+            return PeIconImage{e, *data, isPng(*data)};
+    }
+    return std::nullopt;
+}
+
+std::optional<QImage> decodePeIconImage(const PeIconImage &image)
+{
+    if (isPng(image.data)) {
+        QBuffer buffer;
+        buffer.setData(image.data);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer, "png");
+        const QSize size = reader.size();
+        if (!size.isValid() || size.width() > MaxIconSide || size.height() > MaxIconSide)
+            return std::nullopt;
+        QImage decoded = reader.read();
+        if (decoded.isNull() || decoded.size() != size)
+            return std::nullopt;
+        return decoded;
+    }
+
+    const std::optional<Dib> dib = plausibleDib(image.data);
+    if (!dib)
+        return std::nullopt;
+    const QByteArray data = dib->bits == 16 ? widenSixteenBits(image.data, *dib) : image.data;
+    const int width = dib->width;
+    const int height = dib->height;
+    const int bits = dib->bits == 16 ? 24 : dib->bits;
+    // An .ico file of one image around the resource's bytes, for Qt's ICO reader.
+    QByteArray ico(6 + 16, '\0');
+    char *p = ico.data();
+    qToLittleEndian<quint16>(1, p + 2);
+    qToLittleEndian<quint16>(1, p + 4);
+    p[6] = char(width & 0xff);
+    p[7] = char(height & 0xff);
+    p[8] = char(bits < 8 ? (1 << bits) : 0);
+    qToLittleEndian<quint16>(1, p + 10);
+    qToLittleEndian<quint16>(quint16(bits), p + 12);
+    qToLittleEndian<quint32>(quint32(data.size()), p + 14);
+    qToLittleEndian<quint32>(22, p + 18);
+    ico += data;
+    QImage decoded = QImage::fromData(ico, "ICO");
+    if (decoded.isNull() || decoded.width() != width || decoded.height() != height)
+        return std::nullopt;
+    applyMask(decoded, image.data, *dib);
+    return decoded;
+}
+
+std::optional<QImage> readPeIcon(QIODevice &device)
+{
+    PeIconReader reader(device);
+    for (const PeIconEntry &e : PeIconReader::ranked(reader.firstGroup())) {
+        const std::optional<QByteArray> data = reader.iconData(e.id);
+        if (!data)
+            continue;
+        if (std::optional<QImage> decoded = decodePeIconImage({e, *data, isPng(*data)}))
+            return decoded;
+    }
+    return std::nullopt;
+}
+
+std::optional<QImage> readPeIcon(const QString &nativePath)
+{
+    // Only a regular file is read: a FIFO or a device on a disc would block or never end.
+    const int fd = ::open(QFile::encodeName(nativePath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    QFile file;
+    // Unbuffered: each header is one small read, with no read-ahead.
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    return readPeIcon(file);
+}
+
+std::optional<QImage> readPeIconFromBytes(const QByteArray &bytes)
+{
+    QByteArray copy = bytes;
+    QBuffer buffer(&copy);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return readPeIcon(buffer);
+}
+
+} // namespace tarvic

@@ -1,0 +1,1 @@
+target_link_libraries(tarvic_testsupport PUBLIC tarvic_pewriter)
