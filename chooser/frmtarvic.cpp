@@ -207,6 +207,12 @@ void frmTarvic::Form_Load()
 void frmTarvic::setListFolder(const QString &folder)
 {
     const Resolved r = m_paths.resolve(folder);
+    // An audio CD has no file system, so its root holds no programs to list.
+    if (!r.found && r.drive && m_paths.drives().status(*r.drive) >= 2 && !m_paths.drives().root(*r.drive)) {
+        EXElist->clear();
+        m_listOnDrive = true;
+        return;
+    }
     if (!r.found || !r.folder || r.virtualFile)
         throw RuntimeError(Err::PathNotFound, QStringLiteral("Path not found: %1").arg(folder));
     EXElist->setFolder(r.native);
