@@ -241,15 +241,15 @@ public:
     {
         if (m_stopped)
             return false;
-        if (m_encoding == Encoding::Utf16) {
+        if (m_encoding == Encoding::Utf16)
             m_text.append(m_decoder.decode(bytes));
-            return scan(QStringView(m_text), false);
-        }
-        m_bytes.append(bytes);
+        else
+            m_bytes.append(bytes);
         if (m_encoding == Encoding::Unknown && !detect(false))
             return true;
-        return m_encoding == Encoding::Utf16 ? scan(QStringView(m_text), false)
-                                             : scan(QByteArrayView(m_bytes), false);
+        if (m_encoding == Encoding::Utf16)
+            return scan(QStringView(m_text), false) && dropDone(m_text);
+        return scan(QByteArrayView(m_bytes), false) && dropDone(m_bytes);
     }
 
     // Ends the reading. `next` holds the first bytes after the part that was read
@@ -324,6 +324,16 @@ private:
                 m_lookup.take(text.sliced(m_lineStart));
             return stop();
         }
+        return true;
+    }
+
+    // Only the line still open is kept, so that memory follows the longest line.
+    template <typename Buffer>
+    bool dropDone(Buffer &buffer)
+    {
+        buffer.remove(0, m_lineStart);
+        m_pos -= m_lineStart;
+        m_lineStart = 0;
         return true;
     }
 
