@@ -140,6 +140,20 @@ void spawnDetached(const QList<QByteArray> &argv)
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         throw invalidCall(QStringLiteral("cannot start %1 (%2)").arg(name, systemReason(errno)));
+    // With stdin or stdout closed the pipe could land on 0..2, where the child's
+    // own set-up would overwrite it and a failed exec would pass for a start.
+    for (int &fd : pipeFds) {
+        if (fd >= 3)
+            continue;
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        const int e = errno;
+        ::close(fd);
+        fd = moved;
+        if (moved < 0) {
+            ::close(pipeFds[0] >= 0 ? pipeFds[0] : pipeFds[1]);
+            throw invalidCall(QStringLiteral("cannot start %1 (%2)").arg(name, systemReason(e)));
+        }
+    }
     const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (devNull < 0) {
         const int e = errno;
