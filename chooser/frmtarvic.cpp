@@ -31,8 +31,9 @@ constexpr Place LabelPlace{120, 120, 555, 195};
 constexpr Place RunPlace{120, 840, 1095, 375};
 constexpr Place CancelPlace{120, 1320, 1095, 375};
 constexpr Place ODPlace{120, 1800, 1095, 375};
-constexpr Place EORPlace{120, 2280, 1215, 255};
 constexpr Place ListPlace{1320, 840, 3255, 2430};
+// Drawn 1215 wide, the check box would reach 15 twips into the list; it stops there.
+constexpr Place EORPlace{120, 2280, ListPlace.left - 120, 255};
 constexpr Place IconPlace{360, 2640, 495, 495};
 
 QRect rectOf(const Twips &t, const Place &p)
