@@ -532,6 +532,11 @@ void ChooserTest::openDriveStartsTheExplorer()
     w.OD->click();
     QCOMPARE(c.started(), (QStringList{u"explorer D:|1"_s, u"explorer D:|1"_s}));
     QVERIFY(c.w && !w.isUnloading());
+    // The window's own close control unloads it and starts nothing.
+    w.close();
+    QVERIFY(c.w.isNull() || c.w->isUnloading());
+    QCOMPARE(c.started().size(), 2);
+    QVERIFY(c.env.boxes.shown.isEmpty());
 }
 
 void ChooserTest::listShowsTheRootOfADiscPutInLate()
