@@ -46,10 +46,9 @@ dir_of() {
 
 # png_size FILE : prints WIDTHxHEIGHT from the PNG header
 png_size() {
-    local bytes
-    bytes=$(od -An -tu1 -j16 -N8 "$1" | tr -s ' \n' ' ')
-    set -- $bytes
-    echo "$(($1 << 24 | $2 << 16 | $3 << 8 | $4))x$(($5 << 24 | $6 << 16 | $7 << 8 | $8))"
+    local b
+    read -r -a b <<<"$(od -An -tu1 -j16 -N8 "$1" | tr '\n' ' ')"
+    echo "$((b[0] << 24 | b[1] << 16 | b[2] << 8 | b[3]))x$((b[4] << 24 | b[5] << 16 | b[6] << 8 | b[7]))"
 }
 
 cmake --install "$TARVIC_BUILD" --prefix "$PREFIX" >"$PREFIX/.install.log" 2>&1 ||
@@ -64,7 +63,9 @@ icons=$datadir/icons/hicolor
 apps=$datadir/applications
 
 # The program.
-[ -f "$bindir/tarvic" ] && [ -x "$bindir/tarvic" ] || fail "no executable $bindir/tarvic"
+if [ ! -f "$bindir/tarvic" ] || [ ! -x "$bindir/tarvic" ]; then
+    fail "no executable $bindir/tarvic"
+fi
 echo "PASS program"
 
 # The icons, each at its own size.
@@ -93,7 +94,7 @@ for entry in tarvic.desktop tarvic-configure.desktop; do
 done
 grep -qx 'Exec=tarvic /c' "$apps/tarvic-configure.desktop" || fail "the configuration entry does not pass /c"
 for type in x-content/audio-cdda x-content/video-dvd x-content/unix-software x-content/win32-software; do
-    grep '^MimeType=' "$apps/tarvic.desktop" | tr '=;' '\n\n' | grep -qx "$type" ||
+    grep '^MimeType=' "$apps/tarvic.desktop" | tr '=;' '\n' | grep -qx "$type" ||
         fail "tarvic.desktop does not offer itself for $type"
 done
 echo "PASS desktop entries"
