@@ -356,14 +356,19 @@ std::optional<QByteArray> PeIconReader::iconData(quint16 id)
 {
     if (!m_headersOk || m_types.isEmpty())
         return std::nullopt;
-    const auto type = std::find_if(m_types.cbegin(), m_types.cend(),
-                                   [](const DirEntry &e) { return !e.named && e.nameOrId == RtIcon; });
-    QList<DirEntry> ids;
-    if (type == m_types.cend() || !type->subdir || type->offset == 0 || !readDirectory(type->offset, ids))
-        return std::nullopt;
-    const auto entry = std::find_if(ids.cbegin(), ids.cend(),
+    // The image directory is read once: a group may name thousands of images.
+    if (!m_iconDirRead) {
+        m_iconDirRead = true;
+        const auto type = std::find_if(m_types.cbegin(), m_types.cend(),
+                                       [](const DirEntry &e) { return !e.named && e.nameOrId == RtIcon; });
+        if (type == m_types.cend() || !type->subdir || type->offset == 0
+            || !readDirectory(type->offset, m_iconIds))
+            m_iconIds.clear();
+        m_iconDir = type == m_types.cend() ? 0 : type->offset;
+    }
+    const auto entry = std::find_if(m_iconIds.cbegin(), m_iconIds.cend(),
                                     [id](const DirEntry &e) { return !e.named && e.nameOrId == id; });
-    if (entry == ids.cend() || entry->offset == type->offset)
+    if (entry == m_iconIds.cend() || entry->offset == m_iconDir)
         return std::nullopt;
     quint32 rva = 0, size = 0;
     QByteArray data;
@@ -388,7 +393,8 @@ QList<PeIconEntry> PeIconReader::ranked(QList<PeIconEntry> entries)
 std::optional<PeIconImage> choosePeIconImage(QIODevice &device)
 {
     PeIconReader reader(device);
-    for (const PeIconEntry &e : PeIconReader::ranked(reader.firstGroup())) {
+    const QList<PeIconEntry> ranked = PeIconReader::ranked(reader.firstGroup());
+    for (const PeIconEntry &e : ranked.first(std::min<qsizetype>(ranked.size(), PeIconReader::MaxTries))) {
         if (std::optional<QByteArray> data = reader.iconData(e.id))
             return PeIconImage{e, *data, isPng(*data)};
     }
@@ -441,7 +447,8 @@ std::optional<QImage> decodePeIconImage(const PeIconImage &image)
 std::optional<QImage> readPeIcon(QIODevice &device)
 {
     PeIconReader reader(device);
-    for (const PeIconEntry &e : PeIconReader::ranked(reader.firstGroup())) {
+    const QList<PeIconEntry> ranked = PeIconReader::ranked(reader.firstGroup());
+    for (const PeIconEntry &e : ranked.first(std::min<qsizetype>(ranked.size(), PeIconReader::MaxTries))) {
         const std::optional<QByteArray> data = reader.iconData(e.id);
         if (!data)
             continue;

@@ -62,6 +62,8 @@ public:
 
     static constexpr qint64 MaxImageBytes = 1 << 20;
     static constexpr int MaxSections = 1024;
+    // Images tried before giving up on a group whose best images are all damaged.
+    static constexpr qsizetype MaxTries = 8;
 
 private:
     struct Section { quint32 va, extent, raw; };
@@ -85,17 +87,21 @@ private:
     QList<Section> m_sections;
     QList<DirEntry> m_types;
     std::optional<quint32> m_groupLanguage;
+    bool m_iconDirRead = false;
+    quint32 m_iconDir = 0;
+    QList<DirEntry> m_iconIds;
     Status m_status = Status::Ok;
 };
 
 // The bytes of the image that would be shown: the best-ranked entry of the first
-// group whose data can be read. None for a file without an icon or a damaged one.
+// group whose data can be read (of the first MaxTries). None for a file without an
+// icon or a damaged one.
 std::optional<PeIconImage> choosePeIconImage(QIODevice &device);
 // Decodes one image (DIB through the ICO reader, PNG directly); none when damaged.
 std::optional<QImage> decodePeIconImage(const PeIconImage &image);
 
-// The program's icon image: the best-ranked entry that decodes. None for anything
-// that is not a program with a readable icon.
+// The program's icon image: the best-ranked entry that decodes (of the first
+// MaxTries). None for anything that is not a program with a readable icon.
 std::optional<QImage> readPeIcon(QIODevice &device);
 std::optional<QImage> readPeIcon(const QString &nativePath);
 std::optional<QImage> readPeIconFromBytes(const QByteArray &bytes);

@@ -111,6 +111,7 @@ private Q_SLOTS:
     void truncationAtAnyOffsetIsSafe();
     void randomlyDamagedBytesAreSafe();
     void onlyHeadersDirectoryAndImageAreRead();
+    void aGroupOfThousandsOfBrokenImagesIsGivenUpSoon();
     void fileIconThroughAMappedDrive_data();
     void fileIconThroughAMappedDrive();
     void fileIconOfARemovedDiscIsTheFallback();
@@ -363,6 +364,23 @@ void PeIconTest::onlyHeadersDirectoryAndImageAreRead()
         else
             QCOMPARE(buffer.bytesRead, readSmall);
     }
+}
+
+void PeIconTest::aGroupOfThousandsOfBrokenImagesIsGivenUpSoon()
+{
+    PeSpec spec;
+    IconGroup many;
+    const IconImage tiny = dibIcon(drawIconImage(32, Qt::red), 1);
+    for (int i = 0; i < 4000; ++i)
+        many.images << tiny;
+    spec.groups << many;
+    spec.damage = PeDamage::IconSizesHuge;
+    QByteArray bytes = buildPe(spec);
+    CountingBuffer buffer(&bytes);
+    QVERIFY(buffer.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QVERIFY(!readPeIcon(buffer));
+    // The image directory (32 KB) once, not once for every one of the 4000 entries.
+    QVERIFY2(buffer.bytesRead < 256 * 1024, qPrintable(QString::number(buffer.bytesRead)));
 }
 
 void PeIconTest::fileIconThroughAMappedDrive_data()
