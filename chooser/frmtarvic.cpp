@@ -3,7 +3,6 @@
 #include "chooser/caption_label.h"
 #include "chooser/file_list_box.h"
 #include "platform/message_boxes.h"
-#include "platform/program_icon.h"
 #include "platform/program_starter.h"
 #include "platform/runtime_error.h"
 #include "platform/twips.h"
@@ -48,7 +47,6 @@ frmTarvic::frmTarvic(const QString &TargetDrive, DrivePaths &paths, ProgramStart
 {
     setObjectName(QStringLiteral("frmTarvic"));
     setWindowTitle(QStringLiteral("Tarvic"));
-    setWindowIcon(programIcon());
 
     lblNoINF = new CaptionLabel(QStringLiteral("lblNoINF"), this);
     lblNoINF->setObjectName(QStringLiteral("lblNoINF"));
@@ -92,8 +90,6 @@ frmTarvic::frmTarvic(const QString &TargetDrive, DrivePaths &paths, ProgramStart
     connect(OD, &QPushButton::clicked, this, [this] { runHandler([this] { OD_Click(); }); });
     connect(Cancel, &QPushButton::clicked, this, [this] { runHandler([this] { Cancel_Click(); }); });
 
-    m_built = true;
-    arrange();
 }
 
 QByteArray frmTarvic::listFolder() const
@@ -134,6 +130,7 @@ Twips frmTarvic::layoutScale() const
 
 void frmTarvic::arrange()
 {
+    m_arranged = true;
     const Twips t = layoutScale();
     m_pixelsPerTwip = t.pixelsPerTwip();
     setFixedSize(t.px(ClientWidth), t.px(ClientHeight));
@@ -163,7 +160,7 @@ void frmTarvic::placeIcon()
 void frmTarvic::changeEvent(QEvent *event)
 {
     Form::changeEvent(event);
-    if (m_built && (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange))
+    if (m_arranged && (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange))
         arrange();
 }
 
@@ -171,6 +168,9 @@ void frmTarvic::setVisible(bool visible)
 {
     if (visible && !m_shown && !isUnloading()) {
         m_shown = true;
+        // Laid out only now: on the paths that start a player the window is never
+        // shown, and measuring fonts would cost those paths their start-up time.
+        arrange();
         // A disc put in during the wait for it was not there at load: list the root
         // now, so the list shows what Run and the icon look for.
         if (!m_listOnDrive) {
@@ -197,7 +197,8 @@ void frmTarvic::Form_Load()
                                        "contain the correct information, choose a program to run\r"
                                        " from drive ")
                       + TargetDrive + QStringLiteral("."));
-    arrange();
+    if (m_arranged)
+        arrange();
     if (Pellor.DriveStatus(TargetDrive) == 1)
         return;
     if (Pellor.DriveStatus(TargetDrive) == 0)

@@ -71,7 +71,7 @@ private:
     MessageBoxes &m_boxes;
     QPixmap m_picture;
     double m_pixelsPerTwip = 1.0 / 15;
-    bool m_built = false;
+    bool m_arranged = false;
     bool m_shown = false;
     bool m_listOnDrive = false;
 };

@@ -1,7 +1,6 @@
 #include "configure/frmconfigure.h"
 
 #include "configure/pickers.h"
-#include "platform/program_icon.h"
 #include "platform/twips.h"
 #include "platform/untrapped.h"
 #include "settings/settings_store.h"
@@ -48,7 +47,6 @@ frmConfigure::frmConfigure(SettingsStore &settings, FilePicker &EXE, FolderPicke
 {
     setObjectName(QStringLiteral("frmConfigure"));
     setWindowTitle(QStringLiteral("Program Configuration"));
-    setWindowIcon(programIcon());
 
     fraOpts = named<QGroupBox>("fraOpts", QStringLiteral("Video DVDs"), this);
     lblEXE = named<QLabel>("lblEXE", QStringLiteral("Default &DVD player:"), fraOpts);

@@ -35,6 +35,11 @@ std::optional<QByteArray> entryTarget(const QByteArray &folder, const QByteArray
     return buf;
 }
 
+bool hasLetter(const QList<DriveEntry> &entries, QChar letter)
+{
+    return std::any_of(entries.cbegin(), entries.cend(), [letter](const DriveEntry &e) { return e.letter == letter; });
+}
+
 } // namespace
 
 DriveMap::DriveMap(QString folder, DeviceLister opticalDrives)
@@ -54,7 +59,7 @@ std::optional<QChar> DriveMap::letterOf(const QString &designator)
     return c.toUpper();
 }
 
-QList<DriveEntry> DriveMap::entries() const
+QList<DriveEntry> DriveMap::mappedEntries() const
 {
     const QByteArray folder = QFile::encodeName(m_folder);
     QList<QByteArray> names;
@@ -78,13 +83,9 @@ QList<DriveEntry> DriveMap::entries() const
     });
 
     QList<DriveEntry> result;
-    auto known = [&result](QChar letter) {
-        return std::any_of(result.cbegin(), result.cend(), [letter](const DriveEntry &e) { return e.letter == letter; });
-    };
-    bool anyDevice = false;
     for (const QByteArray &name : names) {
         const QChar letter = QChar(QLatin1Char(name[0])).toUpper();
-        if (known(letter))
+        if (hasLetter(result, letter))
             continue;
         const bool device = name.size() == 3;
         DriveEntry e;
@@ -94,13 +95,19 @@ QList<DriveEntry> DriveMap::entries() const
         e.target = entryTarget(folder, name).value_or(QByteArray());
         if (device && e.target.isEmpty())
             continue;
-        anyDevice = anyDevice || device;
         result << e;
     }
+    return result;
+}
+
+QList<DriveEntry> DriveMap::withOpticalDrives(QList<DriveEntry> result) const
+{
+    const bool anyDevice =
+        std::any_of(result.cbegin(), result.cend(), [](const DriveEntry &e) { return e.kind == DriveEntry::Device; });
     if (!anyDevice && m_opticalDrives) {
         char next = 'D';
         for (const QByteArray &device : m_opticalDrives()) {
-            while (next <= 'Z' && known(QLatin1Char(next)))
+            while (next <= 'Z' && hasLetter(result, QLatin1Char(next)))
                 ++next;
             if (next > 'Z')
                 break;
@@ -110,13 +117,22 @@ QList<DriveEntry> DriveMap::entries() const
     return result;
 }
 
+QList<DriveEntry> DriveMap::entries() const
+{
+    return withOpticalDrives(mappedEntries());
+}
+
 DriveEntry DriveMap::find(QChar letter) const
 {
     const QChar upper = letter.toUpper();
-    for (const DriveEntry &e : entries())
-        if (e.letter == upper)
-            return e;
-    return {};
+    const auto in = [upper](const QList<DriveEntry> &list) {
+        const auto it = std::find_if(list.cbegin(), list.cend(), [upper](const DriveEntry &e) { return e.letter == upper; });
+        return it == list.cend() ? DriveEntry{} : *it;
+    };
+    // The machine's drives are looked for only when the map itself has no answer.
+    const QList<DriveEntry> mapped = mappedEntries();
+    const DriveEntry e = in(mapped);
+    return e.kind != DriveEntry::None ? e : in(withOpticalDrives(mapped));
 }
 
 } // namespace tarvic

@@ -37,6 +37,9 @@ public:
     static std::optional<QChar> letterOf(const QString &designator);
 
 private:
+    QList<DriveEntry> mappedEntries() const;
+    QList<DriveEntry> withOpticalDrives(QList<DriveEntry> mapped) const;
+
     QString m_folder;
     DeviceLister m_opticalDrives;
 };

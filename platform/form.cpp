@@ -1,5 +1,6 @@
 #include "platform/form.h"
 
+#include "platform/program_icon.h"
 #include "platform/untrapped.h"
 
 #include <QCloseEvent>
@@ -50,6 +51,17 @@ void Form::closeEvent(QCloseEvent *event)
     event->ignore();
     if (!m_unloading)
         runHandler([this] { unload(); });
+}
+
+void Form::setVisible(bool visible)
+{
+    // Set at first showing: reading the icon loads image plugins, which the paths
+    // that never show a window should not pay for.
+    if (visible && !m_iconSet) {
+        m_iconSet = true;
+        setWindowIcon(programIcon());
+    }
+    QDialog::setVisible(visible);
 }
 
 void Form::showEvent(QShowEvent *event)

@@ -30,12 +30,14 @@ protected:
 
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void setVisible(bool visible) override;
     void reject() override;
 
 private:
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_centred = false;
+    bool m_iconSet = false;
 };
 
 } // namespace tarvic

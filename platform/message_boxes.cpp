@@ -1,5 +1,7 @@
 #include "platform/message_boxes.h"
 
+#include "platform/program_icon.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,6 +12,7 @@ int QtMessageBoxes::show(const QString &text, int flags, const QString &title)
 {
     QMessageBox box;
     box.setWindowTitle(title);
+    box.setWindowIcon(programIcon());
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     box.setText(shown);

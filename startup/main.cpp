@@ -5,7 +5,6 @@
 #include "platform/drives.h"
 #include "platform/message_boxes.h"
 #include "platform/optical/linux_optical_devices.h"
-#include "platform/program_icon.h"
 #include "platform/runtime_error.h"
 #include "platform/system_starter.h"
 #include "platform/untrapped.h"
@@ -32,7 +31,6 @@ int main(int argc, char *argv[])
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvic"));
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(programIcon());
 
     LinuxOpticalDevices optical;
     Drives drives(DriveMap(driveMapFolder(), [] { return listOpticalDrives(); }), optical);

@@ -21,6 +21,7 @@ private Q_SLOTS:
     void driveStatus();
     void lettersMatchWithoutRegardToCase();
     void brokenMapEntriesNeverCrash();
+    void opticalDrivesTakeTheFreeLettersFromD();
     void pathRules_data();
     void pathRules();
     void exactMatchWinsAndVariantsAreDeterministic();
@@ -111,6 +112,29 @@ void DrivePathsTest::brokenMapEntriesNeverCrash()
     touch(unreadable.mapFolder(), "a file in place of the folder");
     Pellor other(unreadable.paths());
     QCOMPARE(other.DriveStatus(QStringLiteral("E:")), 0);
+}
+
+void DrivePathsTest::opticalDrivesTakeTheFreeLettersFromD()
+{
+    TestEnv env;
+    env.mapDrive(QLatin1Char('d'), env.newFolder(QStringLiteral("d")));
+    env.mapDrive(QLatin1Char('f'), env.newFolder(QStringLiteral("f")));
+    const auto lister = [] { return QList<QByteArray>{"/dev/sr0", "/dev/sr1", "/dev/sr2"}; };
+    DriveMap map(env.mapFolder(), lister);
+    // Mapped letters stay with their folders; the drives fill the gaps in order.
+    QCOMPARE(map.find(QLatin1Char('d')).kind, DriveEntry::Folder);
+    QCOMPARE(map.find(QLatin1Char('e')).target, QByteArray("/dev/sr0"));
+    QCOMPARE(map.find(QLatin1Char('F')).kind, DriveEntry::Folder);
+    QCOMPARE(map.find(QLatin1Char('g')).target, QByteArray("/dev/sr1"));
+    QCOMPARE(map.find(QLatin1Char('h')).target, QByteArray("/dev/sr2"));
+    QCOMPARE(map.find(QLatin1Char('i')).kind, DriveEntry::None);
+    QCOMPARE(map.entries().size(), 5);
+
+    // Once the map names a device itself, the machine's drives get no letters.
+    env.mapDevice(QLatin1Char('x'), QStringLiteral("/dev/sr1"));
+    QCOMPARE(map.find(QLatin1Char('e')).kind, DriveEntry::None);
+    QCOMPARE(map.find(QLatin1Char('x')).target, QByteArray("/dev/sr1"));
+    QCOMPARE(map.entries().size(), 3);
 }
 
 void DrivePathsTest::pathRules_data()

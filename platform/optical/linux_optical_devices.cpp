@@ -49,7 +49,7 @@ bool gone(int err)
 LinuxOpticalDevices::LinuxOpticalDevices()
 {
     m_cdrom = std::make_unique<LinuxCdromDevice>();
-    m_mounters.push_back(std::make_unique<UdisksMounter>(QDBusConnection::systemBus()));
+    m_mounters.push_back(std::make_unique<UdisksMounter>([] { return QDBusConnection::systemBus(); }));
     m_mounters.push_back(std::make_unique<FstabMounter>());
     m_mountInfoPath = QStringLiteral("/proc/self/mountinfo");
 }

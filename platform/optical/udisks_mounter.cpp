@@ -74,16 +74,30 @@ UdisksMounter::UdisksMounter(QDBusConnection bus, std::chrono::milliseconds call
 {
 }
 
+UdisksMounter::UdisksMounter(std::function<QDBusConnection()> connect)
+    : UdisksMounter(QDBusConnection(QString()))
+{
+    m_connect = std::move(connect);
+    m_bus.reset();
+}
+
+QDBusConnection &UdisksMounter::bus()
+{
+    if (!m_bus)
+        m_bus = m_connect();
+    return *m_bus;
+}
+
 MountAttempt UdisksMounter::mount(const QByteArray &device)
 {
-    if (!m_bus.isConnected())
+    if (!bus().isConnected())
         return {MountAttempt::Unavailable, {}, QStringLiteral("the system bus cannot be reached, so udisks2 cannot mount it")};
 
     QDBusMessage resolve = QDBusMessage::createMethodCall(Service, QStringLiteral("/org/freedesktop/UDisks2/Manager"),
                                                           QStringLiteral("org.freedesktop.UDisks2.Manager"),
                                                           QStringLiteral("ResolveDevice"));
     resolve << QVariantMap{{QStringLiteral("path"), QVariant(QFile::decodeName(device))}} << QVariantMap();
-    const QDBusMessage resolved = m_bus.call(resolve, QDBus::Block, m_callTimeout);
+    const QDBusMessage resolved = bus().call(resolve, QDBus::Block, m_callTimeout);
     if (resolved.type() != QDBusMessage::ReplyMessage) {
         if (serviceMissing(resolved))
             return {MountAttempt::Unavailable, {}, QStringLiteral("udisks2 is not running")};
@@ -99,7 +113,7 @@ MountAttempt UdisksMounter::mount(const QByteArray &device)
     QDBusMessage get = QDBusMessage::createMethodCall(Service, object, QStringLiteral("org.freedesktop.DBus.Properties"),
                                                       QStringLiteral("Get"));
     get << FilesystemInterface << QStringLiteral("MountPoints");
-    const QDBusMessage got = m_bus.call(get, QDBus::Block, m_callTimeout);
+    const QDBusMessage got = bus().call(get, QDBus::Block, m_callTimeout);
     if (got.type() != QDBusMessage::ReplyMessage) {
         if (got.errorName() == QLatin1String("org.freedesktop.DBus.Error.InvalidArgs")
             || got.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface")
@@ -118,7 +132,7 @@ MountAttempt UdisksMounter::mount(const QByteArray &device)
     QDBusMessage mountCall = QDBusMessage::createMethodCall(Service, object, FilesystemInterface, QStringLiteral("Mount"));
     // A password dialog would hang on a user who never sees it; refuse instead.
     mountCall << QVariantMap{{QStringLiteral("auth.no_user_interaction"), QVariant(true)}};
-    const QDBusMessage mounted = m_bus.call(mountCall, QDBus::Block, m_mountTimeout);
+    const QDBusMessage mounted = bus().call(mountCall, QDBus::Block, m_mountTimeout);
     if (mounted.type() != QDBusMessage::ReplyMessage)
         return failed(errorText(mounted, m_mountTimeout));
     const QString path = mounted.signature() == QLatin1String("s") ? mounted.arguments().at(0).toString() : QString();

@@ -4,6 +4,8 @@
 
 #include <QDBusConnection>
 #include <chrono>
+#include <functional>
+#include <optional>
 
 namespace tarvic {
 
@@ -16,12 +18,17 @@ public:
     // may take a while on a slow drive, hence its own limit.
     explicit UdisksMounter(QDBusConnection bus, std::chrono::milliseconds callTimeout = std::chrono::seconds(5),
                            std::chrono::milliseconds mountTimeout = std::chrono::seconds(25));
+    // Connects only when a disc is first to be mounted: most runs never need the bus.
+    explicit UdisksMounter(std::function<QDBusConnection()> connect);
 
     // Already mounted: its first mount point, without mounting it again.
     MountAttempt mount(const QByteArray &device) override;
 
 private:
-    QDBusConnection m_bus;
+    QDBusConnection &bus();
+
+    std::function<QDBusConnection()> m_connect;
+    std::optional<QDBusConnection> m_bus;
     int m_callTimeout;
     int m_mountTimeout;
 };
