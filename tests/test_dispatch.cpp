@@ -260,7 +260,8 @@ void DispatchTest::nothingToStartShowsTheChooser_data()
     QTest::newRow("a linux path") << QByteArray("[autorun]\nopen=/bin/sh\n");
     QTest::newRow("a folder") << QByteArray("[autorun]\nopen=sub\n");
     QTest::newRow("empty value") << QByteArray("[autorun]\nopen=\n");
-    QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe[autorun\x00open=setup.exe", 29);
+    static const char garbage[] = "\x00\xff\xfe[autorun\x00open=setup.exe";
+    QTest::newRow("binary garbage") << QByteArray(garbage, sizeof garbage - 1);
 }
 
 void DispatchTest::nothingToStartShowsTheChooser()

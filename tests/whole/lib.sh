@@ -25,7 +25,9 @@ fail() {
 
 start_display() {
     local fd_file="$WORK/display"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" 2>/dev/null &
+    # Without -noreset the server resets whenever its last client leaves, and
+    # the next program to connect during that reset is turned away.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fd_file" 2>/dev/null &
     XVFB_PID=$!
     local i
     for i in $(seq 100); do
@@ -43,6 +45,8 @@ map_drive() {
 
 # start_app ARGS... : runs tarvic in the background; its status lands in $WORK/status
 start_app() {
+    # A status left by the previous run would pass for this one's.
+    rm -f "$WORK/status" "$WORK/out"
     ( set +e; "$TARVIC" "$@" >"$WORK/out" 2>&1; echo $? >"$WORK/status" ) &
     APP_PID=$!
 }
@@ -58,7 +62,7 @@ wait_window() {
         fi
         sleep 0.1
     done
-    fail "no window titled '$1'; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+    fail "no window titled '$1'; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|'); output: $(cat "$WORK/out" 2>/dev/null)"
 }
 
 # press WINDOW KEYS... : focuses the window and types the keys
