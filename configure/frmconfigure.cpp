@@ -100,21 +100,20 @@ void frmConfigure::placeControls()
     const Twips t(font());
     setFixedSize(t.px(4695), t.px(4215));
 
-    fraOpts->setGeometry(t.rect(120, 120, 4455, 1455));
-    lblEXE->move(t.px(120), t.px(240));
-    txtEXE->setGeometry(t.rect(120, 480, 3735, 285));
-    Browse1->setGeometry(t.rect(3960, 360, 375, 375));
-    lblSI->move(t.px(120), t.px(840));
-    txtSI->setGeometry(t.rect(120, 1080, 3735, 285));
-    Browse2->setGeometry(t.rect(3960, 960, 375, 375));
-
-    fraAudio->setGeometry(t.rect(120, 1680, 4455, 1455));
-    lblCDPlayer->move(t.px(120), t.px(240));
-    txtAudio->setGeometry(t.rect(120, 480, 3735, 285));
-    Browse3->setGeometry(t.rect(3960, 360, 375, 375));
-    lblCDSI->move(t.px(120), t.px(840));
-    txtCDSI->setGeometry(t.rect(120, 1080, 3735, 285));
-    Browse4->setGeometry(t.rect(3960, 960, 375, 375));
+    // Both frames hold the same rows: a player and its start-in folder.
+    const auto placeFrame = [&t](QGroupBox *frame, int top, QLabel *lblPlayer, QLineEdit *txtPlayer,
+                                 QPushButton *browsePlayer, QLabel *lblFolder, QLineEdit *txtFolder,
+                                 QPushButton *browseFolder) {
+        frame->setGeometry(t.rect(120, top, 4455, 1455));
+        lblPlayer->move(t.px(120), t.px(240));
+        txtPlayer->setGeometry(t.rect(120, 480, 3735, 285));
+        browsePlayer->setGeometry(t.rect(3960, 360, 375, 375));
+        lblFolder->move(t.px(120), t.px(840));
+        txtFolder->setGeometry(t.rect(120, 1080, 3735, 285));
+        browseFolder->setGeometry(t.rect(3960, 960, 375, 375));
+    };
+    placeFrame(fraOpts, 120, lblEXE, txtEXE, Browse1, lblSI, txtSI, Browse2);
+    placeFrame(fraAudio, 1680, lblCDPlayer, txtAudio, Browse3, lblCDSI, txtCDSI, Browse4);
 
     Label1->setGeometry(t.rect(120, 3240, 4500, 435));
     cmdClose->setGeometry(t.rect(1680, 3720, 1215, 375));

@@ -1,7 +1,7 @@
 // Assembles the sample discs (audio CD, video DVD, autorun disc, data disc) into a
 // folder, or, with --seeds, writes generated programs as fuzzing seeds.
 //
-//   make_samples <output folder> <start.sh> <hello.sh>
+//   make_samples <output folder> <sample.sh>
 //   make_samples --seeds <folder>
 
 #include "support/pe/pe_writer.h"
@@ -80,7 +80,7 @@ IconGroup group(std::initializer_list<IconImage> images)
     return IconGroup{QList<IconImage>(images), QString(), 0};
 }
 
-bool dataDisc(const QString &root, const QString &helloScript)
+bool dataDisc(const QString &root, const QString &script)
 {
     PeSpec setup;
     setup.groups << group({dibIcon(drawIconImage(16, QColor(0x20, 0x80, 0x20)), 8),
@@ -101,7 +101,7 @@ bool dataDisc(const QString &root, const QString &helloScript)
            && writePe(root + QStringLiteral("/Install Me.exe"), installer)
            && writePe(root + QStringLiteral("/tools.EXE"), tools)
            && writePe(root + QStringLiteral("/noicon.exe"), noIcon)
-           && copyScript(helloScript, root + QStringLiteral("/hello.exe"))
+           && copyScript(script, root + QStringLiteral("/hello.exe"))
            && write(root + QStringLiteral("/readme.txt"),
                     "A sample data disc for Tarvic: no autorun.inf, so the chooser lists the programs.\r\n"
                     "hello.exe is a shell script that shows a message; the other programs are\r\n"
@@ -110,7 +110,7 @@ bool dataDisc(const QString &root, const QString &helloScript)
            && write(root + QStringLiteral("/extras/notes.txt"), "Programs in sub folders are not listed.\r\n");
 }
 
-int makeSamples(const QString &out, const QString &startScript, const QString &helloScript)
+int makeSamples(const QString &out, const QString &script)
 {
     const QString audio = out + QStringLiteral("/audio-cd");
     const QString video = out + QStringLiteral("/video-dvd");
@@ -128,8 +128,8 @@ int makeSamples(const QString &out, const QString &startScript, const QString &h
                              QByteArray("DVDVIDEO-VMG").leftJustified(64, '\0'))
                     && write(autorun + QStringLiteral("/autorun.inf"),
                              "[autorun]\r\nopen=start.exe\r\nicon=start.exe\r\nlabel=Tarvic sample\r\n")
-                    && copyScript(startScript, autorun + QStringLiteral("/start.exe"))
-                    && dataDisc(data, helloScript);
+                    && copyScript(script, autorun + QStringLiteral("/start.exe"))
+                    && dataDisc(data, script);
     return ok ? 0 : 1;
 }
 
@@ -167,10 +167,10 @@ int main(int argc, char **argv)
 {
     if (argc == 3 && QByteArray(argv[1]) == "--seeds")
         return makeSeeds(QFile::decodeName(argv[2]));
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: make_samples <output folder> <start.sh> <hello.sh>\n"
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_samples <output folder> <sample.sh>\n"
                              "       make_samples --seeds <folder>\n");
         return 2;
     }
-    return makeSamples(QFile::decodeName(argv[1]), QFile::decodeName(argv[2]), QFile::decodeName(argv[3]));
+    return makeSamples(QFile::decodeName(argv[1]), QFile::decodeName(argv[2]));
 }

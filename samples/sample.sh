@@ -1,8 +1,9 @@
 #!/bin/sh
-# The program of the sample autorun disc: shows that it was started, without Wine.
-msg="Tarvic started start.exe from the sample autorun disc."
+# A program of the sample discs: shows that it was started, without Wine.
+name=$(basename "$0")
+msg="Tarvic started $name from the sample disc in $(pwd)."
 log="${TMPDIR:-/tmp}/tarvic-sample.log"
-echo "$(date '+%Y-%m-%d %H:%M:%S') start.exe: $msg" >>"$log" 2>/dev/null
+echo "$(date '+%Y-%m-%d %H:%M:%S') $name: $msg" >>"$log" 2>/dev/null
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     if command -v xmessage >/dev/null 2>&1; then
         xmessage -center -title "Tarvic sample" "$msg" && exit 0
