@@ -53,13 +53,13 @@ int main(int argc, char **argv)
     if (::symlink(QFile::encodeName(disc).constData(), QFile::encodeName(map + QStringLiteral("/e:")).constData()) != 0)
         return 1;
 
-    PeSpec spec;
+    PeRecipe recipe;
     IconGroup group;
     group.images << dibIcon(drawIconImage(16, Qt::red), 8) << dibIcon(drawIconImage(32, Qt::green), 32)
                  << dibIcon(drawIconImage(48, Qt::blue), 32) << pngIcon(drawIconImage(256, Qt::yellow));
-    spec.groups << group;
-    if (!writePe(disc + QStringLiteral("/small.exe"), spec, 100 * 1024)
-        || !writePe(disc + QStringLiteral("/big.exe"), spec, 2ll << 30)) {
+    recipe.groups << group;
+    if (!writePe(disc + QStringLiteral("/small.exe"), recipe, 100 * 1024)
+        || !writePe(disc + QStringLiteral("/big.exe"), recipe, 2ll << 30)) {
         std::fprintf(stderr, "cannot write the programs\n");
         return 1;
     }

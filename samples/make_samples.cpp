@@ -82,20 +82,20 @@ IconGroup group(std::initializer_list<IconImage> images)
 
 bool dataDisc(const QString &root, const QString &script)
 {
-    PeSpec setup;
+    PeRecipe setup;
     setup.groups << group({dibIcon(drawIconImage(16, QColor(0x20, 0x80, 0x20)), 8),
                            dibIcon(drawIconImage(32, QColor(0x20, 0xa0, 0x40)), 8),
                            dibIcon(drawIconImage(32, QColor(0x30, 0xc0, 0x50)), 32),
                            dibIcon(drawIconImage(48, QColor(0x40, 0xd0, 0x60)), 32)});
-    PeSpec installer;
+    PeRecipe installer;
     installer.pe64 = true;
     installer.groups << group({dibIcon(drawIconImage(32, QColor(0xc0, 0x40, 0x20)), 4),
                                dibIcon(drawIconImage(32, QColor(0xe0, 0x60, 0x20)), 32)});
-    PeSpec tools;
+    PeRecipe tools;
     tools.pe64 = true;
     tools.groups << group({pngIcon(drawIconImage(256, QColor(0x30, 0x50, 0xd0))),
                            pngIcon(drawIconImage(32, QColor(0x40, 0x60, 0xe0)))});
-    PeSpec noIcon;
+    PeRecipe noIcon;
 
     return writePe(root + QStringLiteral("/setup.exe"), setup)
            && writePe(root + QStringLiteral("/Install Me.exe"), installer)
@@ -137,26 +137,26 @@ int makeSeeds(const QString &out)
 {
     if (!QDir().mkpath(out))
         return fail(QStringLiteral("cannot make ") + out), 1;
-    QList<QPair<QString, PeSpec>> seeds;
-    PeSpec s;
+    QList<QPair<QString, PeRecipe>> seeds;
+    PeRecipe s;
     s.groups << group({dibIcon(drawIconImage(16, Qt::red), 4), dibIcon(drawIconImage(32, Qt::green), 8),
                        dibIcon(drawIconImage(32, Qt::blue), 24), dibIcon(drawIconImage(48, Qt::yellow), 32)});
     seeds << qMakePair(QStringLiteral("pe32_dib"), s);
     s.pe64 = true;
     seeds << qMakePair(QStringLiteral("pe64_dib"), s);
-    PeSpec png;
+    PeRecipe png;
     png.groups << group({pngIcon(drawIconImage(32, Qt::cyan))});
     png.groups << IconGroup{{dibIcon(drawIconImage(16, Qt::magenta), 1)}, QStringLiteral("MAIN"), 0};
     seeds << qMakePair(QStringLiteral("png_named"), png);
-    PeSpec none;
+    PeRecipe none;
     seeds << qMakePair(QStringLiteral("no_icon"), none);
     none.resources = false;
     seeds << qMakePair(QStringLiteral("no_resources"), none);
-    PeSpec sixteen;
+    PeRecipe sixteen;
     sixteen.groups << group({dibIcon(drawIconImage(32, Qt::darkRed), 16)});
     seeds << qMakePair(QStringLiteral("dib16"), sixteen);
-    for (const auto &[name, spec] : std::as_const(seeds))
-        if (!writePe(out + QLatin1Char('/') + name + QStringLiteral(".exe"), spec))
+    for (const auto &[name, recipe] : std::as_const(seeds))
+        if (!writePe(out + QLatin1Char('/') + name + QStringLiteral(".exe"), recipe))
             return fail(QStringLiteral("cannot write seed ") + name), 1;
     return 0;
 }

@@ -408,8 +408,8 @@ void ChooserTest::iconFollowsTheSelection()
 {
     Chooser c(QStringList{});
 #ifdef HAVE_PE_WRITER
-    QVERIFY(writePe(c.disc + QStringLiteral("/red.exe"), PeSpec{false, true, {IconGroup{{dibIcon(drawIconImage(32, Qt::red), 32)}, {}, 0}}}));
-    QVERIFY(writePe(c.disc + QStringLiteral("/blue.exe"), PeSpec{false, true, {IconGroup{{dibIcon(drawIconImage(32, Qt::blue), 32)}, {}, 0}}}));
+    QVERIFY(writePe(c.disc + QStringLiteral("/red.exe"), PeRecipe{false, true, {IconGroup{{dibIcon(drawIconImage(32, Qt::red), 32)}, {}, 0}}}));
+    QVERIFY(writePe(c.disc + QStringLiteral("/blue.exe"), PeRecipe{false, true, {IconGroup{{dibIcon(drawIconImage(32, Qt::blue), 32)}, {}, 0}}}));
 #else
     touch(c.disc + QStringLiteral("/blue.exe"));
     touch(c.disc + QStringLiteral("/red.exe"));

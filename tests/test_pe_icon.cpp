@@ -84,13 +84,13 @@ protected:
     }
 };
 
-PeSpec standardSpec(bool pe64)
+PeRecipe standardSpec(bool pe64)
 {
-    PeSpec spec;
-    spec.pe64 = pe64;
-    spec.groups << group(QStringLiteral("16:8:red 32:8:green 48:32:blue"))
+    PeRecipe recipe;
+    recipe.pe64 = pe64;
+    recipe.groups << group(QStringLiteral("16:8:red 32:8:green 48:32:blue"))
                 << group(QStringLiteral("32:32:yellow"));
-    return spec;
+    return recipe;
 }
 
 } // namespace
@@ -151,10 +151,10 @@ void PeIconTest::choosesTheImageNearest32()
     QFETCH(QString, colour);
     QFETCH(int, size);
     QFETCH(int, bits);
-    PeSpec spec;
-    spec.pe64 = pe64;
-    spec.groups << group(images);
-    QByteArray bytes = buildPe(spec);
+    PeRecipe recipe;
+    recipe.pe64 = pe64;
+    recipe.groups << group(images);
+    QByteArray bytes = buildPe(recipe);
     QBuffer buffer(&bytes);
     QVERIFY(buffer.open(QIODevice::ReadOnly));
 
@@ -193,22 +193,22 @@ void PeIconTest::firstGroupInDirectoryOrderWins()
     QFETCH(QString, second);
     QFETCH(QString, secondName);
     QFETCH(QString, colour);
-    PeSpec spec;
-    spec.groups << group(first, firstName) << group(second, secondName);
-    QCOMPARE(colourOf(readPeIconFromBytes(buildPe(spec))), colour);
+    PeRecipe recipe;
+    recipe.groups << group(first, firstName) << group(second, secondName);
+    QCOMPARE(colourOf(readPeIconFromBytes(buildPe(recipe))), colour);
 }
 
 void PeIconTest::filesWithoutAnIconGiveNone_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<PeIconReader::Status>("status");
-    PeSpec noIcon;
+    PeRecipe noIcon;
     QTest::newRow("resources without an icon") << buildPe(noIcon) << PeIconReader::Status::NoIconGroup;
     noIcon.pe64 = true;
     QTest::newRow("PE32+ without an icon") << buildPe(noIcon) << PeIconReader::Status::NoIconGroup;
     noIcon.resources = false;
     QTest::newRow("no resources at all") << buildPe(noIcon) << PeIconReader::Status::NoResources;
-    PeSpec emptyGroup;
+    PeRecipe emptyGroup;
     emptyGroup.groups << IconGroup{};
     QTest::newRow("an empty group") << buildPe(emptyGroup) << PeIconReader::Status::NoIconGroup;
     QTest::newRow("empty file") << QByteArray() << PeIconReader::Status::NotProgram;
@@ -275,9 +275,9 @@ void PeIconTest::damagedProgramsGiveNoneOrASensibleImage()
     QFETCH(PeDamage, damage);
     QFETCH(PeIconReader::Status, status);
     QFETCH(QString, colour);
-    PeSpec spec = standardSpec(pe64);
-    spec.damage = damage;
-    QByteArray bytes = buildPe(spec);
+    PeRecipe recipe = standardSpec(pe64);
+    recipe.damage = damage;
+    QByteArray bytes = buildPe(recipe);
     QBuffer buffer(&bytes);
     QVERIFY(buffer.open(QIODevice::ReadOnly));
     PeIconReader reader(buffer);
@@ -291,9 +291,9 @@ void PeIconTest::truncationAtAnyOffsetIsSafe_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("colour");
-    PeSpec dib = standardSpec(false);
+    PeRecipe dib = standardSpec(false);
     QTest::newRow("PE32 with DIB images") << buildPe(dib) << "green";
-    PeSpec png;
+    PeRecipe png;
     png.pe64 = true;
     png.groups << group(QStringLiteral("16:png:red 32:png:green 48:png:blue"), QStringLiteral("APP"));
     QTest::newRow("PE32+ with PNG images") << buildPe(png) << "green";
@@ -348,9 +348,9 @@ void PeIconTest::randomlyDamagedBytesAreSafe()
 
 void PeIconTest::onlyHeadersDirectoryAndImageAreRead()
 {
-    PeSpec spec;
-    spec.groups << group(QStringLiteral("16:8:red 32:32:green 48:32:blue 256:png:yellow"));
-    QByteArray small = buildPe(spec);
+    PeRecipe recipe;
+    recipe.groups << group(QStringLiteral("16:8:red 32:32:green 48:32:blue 256:png:yellow"));
+    QByteArray small = buildPe(recipe);
     QByteArray big = small + QByteArray(16 << 20, 'x');   // an installer's payload
     qint64 readSmall = 0;
     for (QByteArray *bytes : {&small, &big}) {
@@ -368,14 +368,14 @@ void PeIconTest::onlyHeadersDirectoryAndImageAreRead()
 
 void PeIconTest::aGroupOfThousandsOfBrokenImagesIsGivenUpSoon()
 {
-    PeSpec spec;
+    PeRecipe recipe;
     IconGroup many;
     const IconImage tiny = dibIcon(drawIconImage(32, Qt::red), 1);
     for (int i = 0; i < 4000; ++i)
         many.images << tiny;
-    spec.groups << many;
-    spec.damage = PeDamage::IconSizesHuge;
-    QByteArray bytes = buildPe(spec);
+    recipe.groups << many;
+    recipe.damage = PeDamage::IconSizesHuge;
+    QByteArray bytes = buildPe(recipe);
     CountingBuffer buffer(&bytes);
     QVERIFY(buffer.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
     QVERIFY(!readPeIcon(buffer));
@@ -408,22 +408,22 @@ void PeIconTest::fileIconThroughAMappedDrive()
     QFETCH(QString, colour);
     TestEnv env;
     const QString disc = env.newFolder(QStringLiteral("disc"));
-    PeSpec setup;
+    PeRecipe setup;
     setup.groups << group(QStringLiteral("16:8:red 32:8:green"));
-    PeSpec blanks;
+    PeRecipe blanks;
     blanks.pe64 = true;
     blanks.groups << group(QStringLiteral("32:32:purple"));
-    PeSpec big;
+    PeRecipe big;
     big.groups << group(QStringLiteral("48:32:blue"));
-    PeSpec tools;
+    PeRecipe tools;
     tools.groups << group(QStringLiteral("32:png:yellow"));
-    PeSpec broken = standardSpec(false);
+    PeRecipe broken = standardSpec(false);
     broken.damage = PeDamage::GroupNameLoopsToRoot;
     QVERIFY(writePe(disc + QStringLiteral("/setup.exe"), setup));
     QVERIFY(writePe(disc + QStringLiteral("/Install Me.exe"), blanks));
     QVERIFY(writePe(disc + QStringLiteral("/big.exe"), big));
     QVERIFY(writePe(disc + QStringLiteral("/tools.EXE"), tools));
-    QVERIFY(writePe(disc + QStringLiteral("/noicon.exe"), PeSpec{}));
+    QVERIFY(writePe(disc + QStringLiteral("/noicon.exe"), PeRecipe{}));
     QVERIFY(writePe(disc + QStringLiteral("/broken.exe"), broken));
     touch(disc + QStringLiteral("/hello.exe"), "#!/bin/sh\necho hello\n");
     touch(disc + QStringLiteral("/empty.exe"));
@@ -446,7 +446,7 @@ void PeIconTest::fileIconOfARemovedDiscIsTheFallback()
 {
     TestEnv env;
     const QString disc = env.newFolder(QStringLiteral("disc"));
-    PeSpec setup;
+    PeRecipe setup;
     setup.groups << group(QStringLiteral("32:32:green"));
     QVERIFY(writePe(disc + QStringLiteral("/setup.exe"), setup));
     env.mapDrive(QLatin1Char('E'), disc);
@@ -463,8 +463,8 @@ void PeIconTest::bigSparseProgramStillGivesItsIcon()
     // A 5 GB program (sizes past 32 bits) with the resources at the start.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("huge.exe"));
-    PeSpec spec = standardSpec(true);
-    if (!writePe(path, spec, 5ll << 30))
+    PeRecipe recipe = standardSpec(true);
+    if (!writePe(path, recipe, 5ll << 30))
         QSKIP("the file system takes no sparse file of 5 GB");
     QCOMPARE(QFileInfo(path).size(), 5ll << 30);
     QCOMPARE(colourOf(readPeIcon(path)), QStringLiteral("green"));

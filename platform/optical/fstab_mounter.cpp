@@ -11,7 +11,7 @@ namespace tarvic {
 namespace {
 
 // fstab may name a device by label or id; udev keeps links for those.
-QByteArray nodeOf(const QByteArray &spec)
+QByteArray nodeOf(const QByteArray &source)
 {
     static const std::pair<const char *, const char *> tags[] = {
         {"LABEL=", "/dev/disk/by-label/"},
@@ -20,14 +20,14 @@ QByteArray nodeOf(const QByteArray &spec)
         {"PARTUUID=", "/dev/disk/by-partuuid/"},
     };
     for (const auto &[tag, folder] : tags) {
-        if (spec.startsWith(tag)) {
-            const QByteArray name = spec.mid(qsizetype(qstrlen(tag)));
+        if (source.startsWith(tag)) {
+            const QByteArray name = source.mid(qsizetype(qstrlen(tag)));
             if (name.isEmpty() || name.contains('/'))
                 return {};
             return QByteArray(folder) + name;
         }
     }
-    return spec;
+    return source;
 }
 
 } // namespace
@@ -53,13 +53,13 @@ bool FstabMounter::allowsUsers(const FstabEntry &entry)
 std::optional<FstabEntry> FstabMounter::entryFor(const QList<FstabEntry> &table, const QByteArray &device)
 {
     for (const FstabEntry &e : table)
-        if (e.spec == device)
+        if (e.source == device)
             return e;
     const std::optional<dev_t> number = deviceNodeNumber(device);
     if (!number || *number == 0)
         return std::nullopt;
     for (const FstabEntry &e : table) {
-        const QByteArray node = nodeOf(e.spec);
+        const QByteArray node = nodeOf(e.source);
         if (node.startsWith('/') && deviceNodeNumber(node) == number)
             return e;
     }

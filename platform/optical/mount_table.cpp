@@ -126,7 +126,7 @@ QList<FstabEntry> parseFstab(QByteArrayView text)
         if (f.isEmpty() || f[0].startsWith('#') || f.size() < 3)
             return;
         FstabEntry e;
-        e.spec = decodeOctalEscapes(f[0]);
+        e.source = decodeOctalEscapes(f[0]);
         e.file = decodeOctalEscapes(f[1]);
         e.type = decodeOctalEscapes(f[2]);
         // fstab(5) lets the options field be left out: "defaults".

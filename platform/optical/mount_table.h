@@ -21,7 +21,7 @@ struct MountInfoEntry
 // One line of /etc/fstab, escapes decoded.
 struct FstabEntry
 {
-    QByteArray spec;         // "/dev/sr0", "LABEL=...", "UUID=..."
+    QByteArray source;       // "/dev/sr0", "LABEL=...", "UUID=..."
     QByteArray file;         // the mount point
     QByteArray type;
     QList<QByteArray> options;

@@ -62,9 +62,9 @@ private:
         if (iface == QLatin1String("org.freedesktop.UDisks2.Manager") && member == QLatin1String("ResolveDevice")) {
             if (m.path() != QLatin1String("/org/freedesktop/UDisks2/Manager") || m.signature() != QLatin1String("a{sv}a{sv}"))
                 return m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), QStringLiteral("bad call"));
-            const QVariantMap spec = qdbus_cast<QVariantMap>(m.arguments().at(0));
+            const QVariantMap match = qdbus_cast<QVariantMap>(m.arguments().at(0));
             QList<QDBusObjectPath> found;
-            const QString path = spec.value(QStringLiteral("path")).toString();
+            const QString path = match.value(QStringLiteral("path")).toString();
             if (m_script.devices.contains(path))
                 found << QDBusObjectPath(m_script.devices.value(path));
             return m.createReply(QVariant::fromValue(found));

@@ -329,7 +329,7 @@ IconImage pngIcon(const QImage &picture)
     return {d, picture.width(), picture.height(), 32, 0, 0};
 }
 
-QByteArray buildPe(const PeSpec &spec, PeLayout *layoutOut)
+QByteArray buildPe(const PeRecipe &recipe, PeLayout *layoutOut)
 {
     PeLayout layout;
     // Resource types: one named type first (as resource compilers store them),
@@ -339,7 +339,7 @@ QByteArray buildPe(const PeSpec &spec, PeLayout *layoutOut)
     Type groups{QString(), RtGroupIcon, {}};
     quint16 nextIcon = 1;
     quint16 nextGroup = 1;
-    for (const IconGroup &g : spec.groups) {
+    for (const IconGroup &g : recipe.groups) {
         QByteArray dir(6 + 14 * g.images.size(), '\0');
         put16(dir, 2, 1);
         put16(dir, 4, quint16(g.images.size()));
@@ -370,9 +370,9 @@ QByteArray buildPe(const PeSpec &spec, PeLayout *layoutOut)
     if (!groups.items.isEmpty())
         types.append(groups);
 
-    const QByteArray rsrc = spec.resources ? buildResources(types, spec.language, RsrcRva, layout) : QByteArray();
-    const quint32 sectionCount = spec.resources ? 2 : 1;
-    const quint32 optSize = spec.pe64 ? 240 : 224;
+    const QByteArray rsrc = recipe.resources ? buildResources(types, recipe.language, RsrcRva, layout) : QByteArray();
+    const quint32 sectionCount = recipe.resources ? 2 : 1;
+    const quint32 optSize = recipe.pe64 ? 240 : 224;
     layout.peHeader = 0x80;
     layout.optionalHeader = layout.peHeader + 24;
     layout.sectionTable = layout.optionalHeader + optSize;
@@ -391,19 +391,19 @@ QByteArray buildPe(const PeSpec &spec, PeLayout *layoutOut)
 
     const quint32 pe = layout.peHeader;
     b.replace(pe, 4, QByteArray("PE\0\0", 4));
-    put16(b, pe + 4, spec.pe64 ? 0x8664 : 0x14c);
+    put16(b, pe + 4, recipe.pe64 ? 0x8664 : 0x14c);
     put16(b, pe + 6, quint16(sectionCount));
     put16(b, pe + 20, quint16(optSize));
-    put16(b, pe + 22, spec.pe64 ? 0x0022 : 0x0102);
+    put16(b, pe + 22, recipe.pe64 ? 0x0022 : 0x0102);
 
     const quint32 o = layout.optionalHeader;
-    put16(b, o, spec.pe64 ? 0x20b : 0x10b);
+    put16(b, o, recipe.pe64 ? 0x20b : 0x10b);
     b[o + 2] = 14;
     put32(b, o + 4, FileAlign);                 // SizeOfCode
     put32(b, o + 8, rsrcRaw);                   // SizeOfInitializedData
     put32(b, o + 16, TextRva);                  // AddressOfEntryPoint
     put32(b, o + 20, TextRva);                  // BaseOfCode
-    if (spec.pe64) {
+    if (recipe.pe64) {
         put32(b, o + 24, 0x40000000u);
         put32(b, o + 28, 0x1);                  // ImageBase 0x140000000
     } else {
@@ -419,14 +419,14 @@ QByteArray buildPe(const PeSpec &spec, PeLayout *layoutOut)
     put16(b, o + 68, 2);                        // Windows GUI
     put16(b, o + 70, 0x8100);                   // NX compatible, terminal-server aware
     const quint32 sizes = o + 72;
-    const int word = spec.pe64 ? 8 : 4;
+    const int word = recipe.pe64 ? 8 : 4;
     put32(b, sizes, 0x100000);
     put32(b, sizes + word, 0x1000);
     put32(b, sizes + 2 * word, 0x100000);
     put32(b, sizes + 3 * word, 0x1000);
     const quint32 countAt = sizes + 4 * word + 4;
     put32(b, countAt, 16);
-    if (spec.resources) {
+    if (recipe.resources) {
         put32(b, countAt + 4 + 2 * 8, RsrcRva);
         put32(b, countAt + 4 + 2 * 8 + 4, quint32(rsrc.size()));
     }
@@ -443,22 +443,22 @@ QByteArray buildPe(const PeSpec &spec, PeLayout *layoutOut)
     };
     section(0, ".text", 3, TextRva, FileAlign, textFile, 0x60000020u);
     b.replace(textFile, 3, QByteArray("\x31\xc0\xc3", 3));   // xor eax, eax; ret
-    if (spec.resources) {
+    if (recipe.resources) {
         section(1, ".rsrc", quint32(rsrc.size()), RsrcRva, rsrcRaw, rsrcFile, 0x40000040u);
         b.replace(rsrcFile, rsrc.size(), rsrc);
-        applyDamage(b, spec.damage, layout);
+        applyDamage(b, recipe.damage, layout);
     }
     if (layoutOut)
         *layoutOut = layout;
     return b;
 }
 
-bool writePe(const QString &path, const PeSpec &spec, qint64 totalSize)
+bool writePe(const QString &path, const PeRecipe &recipe, qint64 totalSize)
 {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    const QByteArray bytes = buildPe(spec);
+    const QByteArray bytes = buildPe(recipe);
     if (f.write(bytes) != bytes.size())
         return false;
     // ftruncate past the end: the payload takes no disc space.

@@ -57,7 +57,7 @@ enum class PeDamage {
     BestImageHeaderBroken,      // the DIB header of the first group's 32x32 images is garbage
 };
 
-struct PeSpec
+struct PeRecipe
 {
     bool pe64 = false;
     bool resources = true;           // false: no resource directory at all
@@ -88,10 +88,10 @@ struct PeLayout
 
 // A valid Windows program (PE32 or PE32+) with a .text section that returns at once
 // and a .rsrc section holding the icon groups.
-QByteArray buildPe(const PeSpec &spec, PeLayout *layout = nullptr);
+QByteArray buildPe(const PeRecipe &recipe, PeLayout *layout = nullptr);
 // Writes the program; a totalSize beyond its length adds a sparse payload after it
 // (as installers append their archives). False when the file cannot be written.
-bool writePe(const QString &path, const PeSpec &spec, qint64 totalSize = 0);
+bool writePe(const QString &path, const PeRecipe &recipe, qint64 totalSize = 0);
 
 // Little-endian patches for damage of one's own.
 void put16(QByteArray &bytes, quint32 at, quint16 value);
