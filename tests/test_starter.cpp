@@ -5,6 +5,7 @@
 #include "platform/system_starter.h"
 #include "support/test_env.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,69 +18,33 @@
 
 using namespace tarvic;
 using namespace tarvic::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const int waitMs = 10000;
+const QFile::Permissions plain = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+const QFile::Permissions executable = plain | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
 
-void writeFile(const QString &path, const QByteArray &content, QFile::Permissions permissions)
+void writeFile(const QString &path, const QByteArray &content, QFile::Permissions permissions = executable)
 {
     touch(path, content);
     if (!QFile::setPermissions(path, permissions))
         qFatal("cannot set the permissions of %s", qPrintable(path));
 }
 
-const QFile::Permissions executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
-const QFile::Permissions plain = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
-
-// A program that writes where it ran, its $0 and its arguments (one per line, in
-// brackets) to `out`, all at once so a reader never sees half of it. `extra` lines
-// of shell add to the record.
-void writeRecorder(const QString &path, const QString &out, const QByteArray &extra = {})
+// What a recorder wrote: where it ran, its $0, its arguments, then the six lines
+// of what it inherited. Empty when it never ran.
+QStringList readRecord(const QString &out)
 {
-    const QByteArray o = QFile::encodeName(out);
-    writeFile(path,
-              "#!/bin/sh\n"
-              "PATH=/usr/bin:/bin\n"
-              "export PATH\n"
-              "{\n"
-              "  pwd -P\n"
-              "  printf '%s\\n' \"$0\"\n"
-              "  printf '%s\\n' \"$#\"\n"
-              "  for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done\n"
-                  + extra + "} > '" + o + ".part' && mv '" + o + ".part' '" + o + "'\n",
-              executable);
-}
-
-struct Record
-{
-    QString cwd;
-    QString argv0;
-    QStringList args;
-    QStringList extra;
-};
-
-Record readRecord(const QString &out)
-{
+    QDeadlineTimer deadline(10000);
+    while (!QFile::exists(out) && !deadline.hasExpired())
+        QTest::qWait(20);
     QFile f(out);
-    Record r;
     if (!f.open(QIODevice::ReadOnly))
-        return r;
+        return {};
     QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    if (lines.size() < 3)
-        return r;
-    r.cwd = lines.takeFirst();
-    r.argv0 = lines.takeFirst();
-    const int n = lines.takeFirst().toInt();
-    for (int i = 0; i < n && !lines.isEmpty(); ++i) {
-        const QString a = lines.takeFirst();
-        r.args << a.mid(1, a.size() - 2);
-    }
-    r.extra = lines;
-    return r;
+    lines.removeLast();   // after the final newline
+    return lines;
 }
 
 QStringList words(std::initializer_list<const char *> list)
@@ -95,448 +60,317 @@ QString canonical(const QString &path)
     return QFileInfo(path).canonicalFilePath();
 }
 
+// Paths that exist in their canonical form, so "disc/" and "disc" compare equal.
+QStringList canonicalPaths(QStringList list)
+{
+    for (QString &s : list)
+        if (s.startsWith(QLatin1Char('/')) && QFileInfo::exists(s))
+            s = canonical(s);
+    return list;
+}
+
+// Drive E: on a disc of test programs, F: an empty drive, and PATH of two folders
+// with wine, xdg-open and programs to find. While it lasts we hold a descriptor
+// without close-on-exec, block SIGUSR1 and ignore SIGUSR2: none of them may reach
+// a started program.
+struct Rig
+{
+    TestEnv env;
+    QString disc = env.newFolder(u"disc"_s);
+    QString bin = env.newFolder(u"bin"_s);
+    QString bin2 = env.newFolder(u"bin2"_s);
+    QString out = env.configHome() + u"/record"_s;
+    QByteArray oldPath = qgetenv("PATH");
+    int leaked = [] {
+        const int fd = ::open("/dev/null", O_RDONLY);
+        const int high = ::fcntl(fd, F_DUPFD, 50);
+        ::close(fd);
+        return high;
+    }();
+    sigset_t oldMask;
+    void (*oldUsr2)(int) = std::signal(SIGUSR2, SIG_IGN);
+
+    Rig()
+    {
+        sigset_t block;
+        sigemptyset(&block);
+        sigaddset(&block, SIGUSR1);
+        if (leaked < 50 || ::pthread_sigmask(SIG_BLOCK, &block, &oldMask) != 0)
+            qFatal("cannot set up the oddities a program must not inherit");
+        for (const QString &p : {u"%D/my rec.sh"_s, u"%D/tools/rec.sh"_s, u"%D/tools/rec.sh two"_s,
+                                 u"%D/tools/tarvic-here"_s, u"%B/wine"_s, u"%B/xdg-open"_s, u"%B/tarvic-first"_s,
+                                 u"%B/tarvic-here"_s, u"%S/tarvic-first"_s, u"%S/tarvic-second"_s, u"%S/tarvic-data"_s,
+                                 u"%S/tarvic-folder"_s, u"%S/tarvic-here"_s})
+            writeRecorder(expand(p));
+        // Not programs: a search of PATH passes them over.
+        writeFile(expand(u"%B/tarvic-data"_s), "#!/bin/sh\n", plain);
+        makeFolder(expand(u"%B/tarvic-folder"_s));
+        makeFolder(disc + u"/my tools"_s);
+        // No execute permission: wine does not need it.
+        writeFile(disc + u"/setup.exe"_s, QByteArray("MZ\x90\0\3\0\0\0", 8), plain);
+        // Would leave a record if a shell ran it anyway.
+        writeFile(disc + u"/noexec.sh"_s, "#!/bin/sh\ntouch '" + QFile::encodeName(out) + "'\n", plain);
+        writeFile(disc + u"/badbang.sh"_s, "#!/nonexistent/tarvic-shell\n");
+        writeFile(disc + u"/garbage.bin"_s, "just some text, no program\n");
+        env.mapDrive(QLatin1Char('e'), disc);
+        env.mapDrive(QLatin1Char('f'), env.newFolder(u"empty"_s));
+        // The empty entry is no second look in the current folder.
+        qputenv("PATH", QFile::encodeName(bin + u"::"_s + bin2));
+    }
+    ~Rig()
+    {
+        qputenv("PATH", oldPath);
+        ::close(leaked);
+        ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+        std::signal(SIGUSR2, oldUsr2);
+    }
+
+    // A program that writes the record readRecord reads to `out`, all at once so a
+    // reader never sees half of it. Its signal mask is read first: dash empties its
+    // own mask once it has forked, whatever mask it was started with.
+    void writeRecorder(const QString &path) const
+    {
+        const QByteArray o = QFile::encodeName(out);
+        writeFile(path, "#!/bin/sh\n"
+                        "while read -r k v; do case $k in SigBlk:) blk=$v;; SigIgn:) ign=$v;; esac; done < /proc/$$/status\n"
+                        "PATH=/usr/bin:/bin\nexport PATH\n{\n  pwd -P\n  printf '%s\\n' \"$0\" \"$@\"\n"
+                        "  if [ -e /proc/$$/fd/" + QByteArray::number(leaked)
+                        + " ]; then echo leaked; else echo closed; fi\n"
+                        "  readlink /proc/$$/fd/0\n"
+                        "  echo \"$blk\"; echo \"$ign\"\n"
+                        // Its session, after the name in brackets that may hold blanks.
+                        "  echo $$; sed 's/.*) //' /proc/$$/stat | cut -d' ' -f4\n"
+                        "} > '" + o + ".part' && mv '" + o + ".part' '" + o + "'\n");
+    }
+
+    // %D: the disc, %B and %S: the first and second folder on PATH.
+    QString expand(QString s) const { return s.replace(u"%D"_s, disc).replace(u"%B"_s, bin).replace(u"%S"_s, bin2); }
+};
+
+// Every start is detached: nothing of it is our child, running or dead.
+bool noChildLeft()
+{
+    int status = 0;
+    errno = 0;
+    return ::waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD;
+}
+
 } // namespace
 
 class StarterTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void splitsAsWindowsDoes_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("rest");
 
-    void splitsAsWindowsDoes_data();
-    void splitsAsWindowsDoes();
-    void programsGetTheirArgumentsAndFolder_data();
-    void programsGetTheirArgumentsAndFolder();
-    void bareNamesAreSearchedOnPath_data();
-    void bareNamesAreSearchedOnPath();
-    void failedStartsCarryNumberAndReason_data();
-    void failedStartsCarryNumberAndReason();
-    void windowsProgramsGoThroughWine_data();
-    void windowsProgramsGoThroughWine();
-    void explorerOpensTheFolderInTheFileManager_data();
-    void explorerOpensTheFolderInTheFileManager();
-    void startedProgramsInheritNoOddities();
-    void noChildIsLeftBehind_data();
-    void noChildIsLeftBehind();
+        QTest::newRow("name alone") << "setup.exe" << "setup.exe" << QStringList() << "";
+        QTest::newRow("leading and inner blanks") << "  prog   a \t b  " << "prog" << words({"a", "b"}) << "a \t b  ";
+        QTest::newRow("quoted program keeps blanks and backslashes")
+            << "\"C:\\Program Files\\x\\\" a" << "C:\\Program Files\\x\\" << words({"a"}) << "a";
+        QTest::newRow("quoted program ends at its closing quote") << "\"a b\"c d" << "a b" << words({"c", "d"}) << "c d";
+        QTest::newRow("unquoted program takes quotes literally") << "a\\\"b c" << "a\\\"b" << words({"c"}) << "c";
+        QTest::newRow("program quote left open") << "\"my prog x" << "my prog x" << QStringList() << "";
+        QTest::newRow("empty quoted program") << "\"\" a" << "" << words({"a"}) << "a";
+        QTest::newRow("quotes group blanks") << "p \"a b c\" d e" << "p" << words({"a b c", "d", "e"}) << "\"a b c\" d e";
+        QTest::newRow("escaped quote and lone backslash")
+            << "p \"ab\\\"c\" \"\\\\\" d" << "p" << words({"ab\"c", "\\", "d"}) << "\"ab\\\"c\" \"\\\\\" d";
+        QTest::newRow("backslashes not before a quote are plain")
+            << "p a\\\\\\b d\"e f\"g h" << "p" << words({"a\\\\\\b", "de fg", "h"}) << "a\\\\\\b d\"e f\"g h";
+        QTest::newRow("odd backslashes escape the quote")
+            << "p a\\\\\\\"b c d" << "p" << words({"a\\\"b", "c", "d"}) << "a\\\\\\\"b c d";
+        QTest::newRow("even backslashes leave the quote grouping")
+            << "p a\\\\\\\\\"b c\" d e" << "p" << words({"a\\\\b c", "d", "e"}) << "a\\\\\\\\\"b c\" d e";
+        QTest::newRow("doubled quote inside quotes") << "p a\"b\"\" c d" << "p" << words({"ab\" c d"}) << "a\"b\"\" c d";
+        QTest::newRow("empty quotes are empty words") << "p \"\" x \"\"" << "p" << words({"", "x", ""}) << "\"\" x \"\"";
+        QTest::newRow("quotes inside a word join it") << "p a\"\"b" << "p" << words({"ab"}) << "a\"\"b";
+        QTest::newRow("argument quote left open") << "p \"a  b" << "p" << words({"a  b"}) << "\"a  b";
+        QTest::newRow("trailing backslash") << "p E:\\ x\\" << "p" << words({"E:\\", "x\\"}) << "E:\\ x\\";
+    }
 
-private:
-    QByteArray m_path;
+    void splitsAsWindowsDoes()
+    {
+        QFETCH(QString, commandLine);
+        const CommandLine parsed = parseCommandLine(commandLine);
+        QTEST(parsed.program, "program");
+        QTEST(parsed.arguments, "arguments");
+        QTEST(parsed.rest, "rest");
+    }
+
+    void startsTheProgramTheLineNames_data()
+    {
+        QTest::addColumn<QString>("commandLine");   // %D: the disc's folder
+        QTest::addColumn<QString>("current");       // made the current folder of E: first; empty: none
+        QTest::addColumn<int>("windowStyle");
+        QTest::addColumn<QString>("program");       // %D as above, %B and %S: the folders on PATH
+        QTest::addColumn<QStringList>("arguments"); // likewise
+
+        const QString none;
+        const QStringList noArgs;
+        QTest::newRow("drive path with blanks, other case") << "E:\\MY REC.SH" << none << 1 << "%D/my rec.sh" << noArgs;
+        QTest::newRow("quoted program with arguments")
+            << "\"%D/my rec.sh\" one \"two three\"" << none << 2 << "%D/my rec.sh" << words({"one", "two three"});
+        QTest::newRow("forward slashes on a drive")
+            << "e:/Tools/REC.sh a b" << none << 1 << "%D/tools/rec.sh" << words({"a", "b"});
+        // No shell in between: nothing is expanded, nothing is a second command.
+        QTest::newRow("arguments reach the program untouched")
+            << "E:\\tools\\rec.sh \"ab\\\"c\" \"\\\\\" a\\\\\\b \"\" d\"e f\"g $HOME;*&`id`" << none << 1
+            << "%D/tools/rec.sh" << words({"ab\"c", "\\", "a\\\\\\b", "", "de fg", "$HOME;*&`id`"});
+        QTest::newRow("a whole line naming a file wins over splitting")
+            << "E:\\tools\\rec.sh two" << none << 1 << "%D/tools/rec.sh two" << noArgs;
+        QTest::newRow("the same line split when it names no file")
+            << "E:\\tools\\rec.sh one" << none << 1 << "%D/tools/rec.sh" << words({"one"});
+        QTest::newRow("bare name in the current folder of the drive")
+            << "rec.sh x" << "E:\\tools" << 1 << "%D/tools/rec.sh" << words({"x"});
+        QTest::newRow("bare name with blanks, as the chooser hands it over")
+            << "my rec.sh" << "E:\\" << 1 << "%D/my rec.sh" << noArgs;
+        QTest::newRow("a player started in its own folder")
+            << "%D/my rec.sh" << "E:\\Tools" << 1 << "%D/my rec.sh" << noArgs;
+
+        QTest::newRow("PATH: found in the second folder")
+            << "tarvic-second a" << none << 2 << "%S/tarvic-second" << words({"a"});
+        QTest::newRow("PATH: first match wins") << "tarvic-first" << none << 1 << "%B/tarvic-first" << noArgs;
+        QTest::newRow("PATH: a file without execute permission is passed over")
+            << "tarvic-data" << none << 1 << "%S/tarvic-data" << noArgs;
+        QTest::newRow("PATH: a folder is passed over") << "tarvic-folder" << none << 1 << "%S/tarvic-folder" << noArgs;
+        QTest::newRow("PATH: the current folder comes first")
+            << "tarvic-here" << "E:\\tools" << 1 << "%D/tools/tarvic-here" << noArgs;
+
+        const QStringList minimised = words({"start", "/min", "/unix", "%D/setup.exe"});
+        QTest::newRow("wine: normal window") << "E:\\Setup.exe" << none << 1 << "%B/wine" << words({"%D/setup.exe"});
+        QTest::newRow("wine: normal window with arguments")
+            << "E:\\setup.exe /s \"a b\"" << none << 1 << "%B/wine" << words({"%D/setup.exe", "/s", "a b"});
+        QTest::newRow("wine: minimised") << "E:\\setup.exe" << none << 2 << "%B/wine" << minimised;
+        QTest::newRow("wine: minimised with arguments")
+            << "\"E:\\setup.exe\" -x \"\"" << none << 2 << "%B/wine" << minimised + words({"-x", ""});
+        QTest::newRow("wine: bare name in the current folder") << "SETUP.EXE" << "E:" << 2 << "%B/wine" << minimised;
+
+        // The drive's current folder is not its root: "explorer E:" still opens the root.
+        const QString sub = u"E:\\tools"_s;
+        const QString opener = u"%B/xdg-open"_s;
+        QTest::newRow("explorer: drive, as the chooser asks") << "explorer E:" << sub << 1 << opener << words({"%D"});
+        QTest::newRow("explorer: drive with backslash") << "explorer E:\\" << sub << 1 << opener << words({"%D"});
+        QTest::newRow("explorer: folder, other case")
+            << "EXPLORER.EXE e:\\TOOLS" << none << 1 << opener << words({"%D/tools"});
+        QTest::newRow("explorer: quoted folder with blanks")
+            << "Explorer \"E:\\my tools\"" << none << 1 << opener << words({"%D/my tools"});
+        QTest::newRow("explorer: unquoted folder with blanks")
+            << "explorer E:\\my tools" << none << 1 << opener << words({"%D/my tools"});
+        QTest::newRow("explorer: nothing named, the current folder")
+            << "explorer" << sub << 1 << opener << words({"%D/tools"});
+    }
+
+    void startsTheProgramTheLineNames()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(QString, current);
+        QFETCH(int, windowStyle);
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+
+        Rig rig;
+        if (!current.isEmpty()) {
+            rig.env.paths().ChDir(current);
+            rig.env.paths().ChDrive(u"E:"_s);
+        }
+        SystemStarter starter(rig.env.paths());
+        starter.start(rig.expand(commandLine), windowStyle);
+        QVERIFY(noChildLeft());
+
+        const QStringList r = readRecord(rig.out);
+        QVERIFY2(r.size() >= 8, "the program did not run");
+        // In our current folder, wherever the program lies.
+        QCOMPARE(r[0], canonical(QDir::currentPath()));
+        QCOMPARE(canonical(r[1]), canonical(rig.expand(program)));
+        for (QString &a : arguments)
+            a = rig.expand(a);
+        QCOMPARE(canonicalPaths(r.mid(2, r.size() - 8)), canonicalPaths(arguments));
+
+        const QStringList inherited = r.mid(r.size() - 6);
+        QCOMPARE(inherited.mid(0, 2), (QStringList{u"closed"_s, u"/dev/null"_s}));
+        bool blockedOk = false, ignoredOk = false;
+        QVERIFY2(!(inherited[2].toULongLong(&blockedOk, 16) & (1ull << (SIGUSR1 - 1))) && blockedOk,
+                 qPrintable(inherited[2]));
+        QVERIFY2(!(inherited[3].toULongLong(&ignoredOk, 16) & (1ull << (SIGUSR2 - 1))) && ignoredOk,
+                 qPrintable(inherited[3]));
+        // A session of its own: our terminal's hang-up does not end the player.
+        QCOMPARE(inherited[5], inherited[4]);
+        QVERIFY(inherited[4].toLongLong() != ::getsid(0));
+    }
+
+    void failedStartsCarryNumberAndReason_data()
+    {
+        QTest::addColumn<QString>("commandLine");
+        QTest::addColumn<int>("windowStyle");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("description");  // the start of it, %D: the disc's folder
+
+        QTest::newRow("missing file on a drive") << "E:\\nothing.sh a" << 1 << 53 << "File not found: E:\\nothing.sh (";
+        QTest::newRow("missing file, whole line") << "E:\\no thing.sh" << 1 << 53 << "File not found: E:\\no (";
+        QTest::newRow("bare name found nowhere")
+            << "tarvic-no-such-program" << 2 << 53 << "File not found: tarvic-no-such-program (";
+        QTest::newRow("drive without a disc") << "F:\\setup.exe" << 1 << 53 << "File not found: F:\\setup.exe (";
+        QTest::newRow("missing interpreter")
+            << "E:\\badbang.sh" << 1 << 53 << "File not found: the interpreter that %D/badbang.sh names (";
+        QTest::newRow("no execute permission") << "E:\\noexec.sh" << 1 << 70 << "Permission denied: %D/noexec.sh (";
+        QTest::newRow("no execute permission, split")
+            << "E:\\NOEXEC.SH a b" << 2 << 70 << "Permission denied: %D/noexec.sh (";
+        QTest::newRow("not a program")
+            << "E:\\garbage.bin" << 1 << 5 << "Invalid procedure call or argument: %D/garbage.bin (";
+        QTest::newRow("a folder") << "E:\\tools" << 1 << 5 << "Invalid procedure call or argument: E:\\tools (";
+        QTest::newRow("empty") << "" << 1 << 5 << "Invalid procedure call or argument: the command line is empty";
+        QTest::newRow("blanks only")
+            << " \t  " << 1 << 5 << "Invalid procedure call or argument: the command line is empty";
+        QTest::newRow("empty quoted program")
+            << "\"\" a" << 1 << 5 << "Invalid procedure call or argument: the command line names no program";
+        QTest::newRow("NUL inside") << u"E:\\tools\\rec.sh%1x"_s.arg(QChar(0)) << 1 << 5
+                                    << "Invalid procedure call or argument: the command line holds a NUL";
+        QTest::newRow("unknown window style")
+            << "E:\\tools\\rec.sh" << 3 << 5 << "Invalid procedure call or argument: window style 3";
+        QTest::newRow("Windows program without wine")
+            << "E:\\setup.exe /s" << 2 << 5 << "Wine is needed to start the Windows program %D/setup.exe";
+        QTest::newRow("Windows program without wine, whole line")
+            << "E:\\SETUP.EXE" << 1 << 5 << "Wine is needed to start the Windows program %D/setup.exe";
+        QTest::newRow("explorer on a missing folder")
+            << "explorer E:\\nowhere" << 1 << 76 << "Path not found: E:\\nowhere";
+        QTest::newRow("explorer on a file") << "explorer E:\\setup.exe" << 1 << 76 << "Path not found: E:\\setup.exe";
+        QTest::newRow("explorer on a drive without a disc") << "explorer F:" << 1 << 71 << "Disk not ready: drive F:";
+        QTest::newRow("explorer on a drive not in the map") << "explorer G:" << 1 << 68 << "Device unavailable: ";
+        QTest::newRow("explorer without xdg-open")
+            << "explorer E:" << 1 << 5 << "xdg-open is needed to open E:\\ in the file";
+    }
+
+    void failedStartsCarryNumberAndReason()
+    {
+        QFETCH(QString, commandLine);
+        QFETCH(int, windowStyle);
+        QFETCH(int, number);
+        QFETCH(QString, description);
+
+        Rig rig;
+        qputenv("PATH", QFile::encodeName(rig.env.newFolder(u"nothing"_s)));   // not even wine or xdg-open
+        SystemStarter starter(rig.env.paths());
+        try {
+            starter.start(commandLine, windowStyle);
+            QFAIL("the start did not fail");
+        } catch (const RuntimeError &e) {
+            const QString expected = rig.expand(description);
+            QVERIFY2(e.description().startsWith(expected), qPrintable(e.description()));
+            QCOMPARE(e.number(), number);
+            // The system's own reason closes every description of a refused start.
+            if (description.endsWith(QLatin1Char('(')))
+                QVERIFY2(e.description().endsWith(QLatin1Char(')')) && e.description().size() > expected.size() + 1,
+                         qPrintable(e.description()));
+        }
+        QVERIFY(noChildLeft());
+        QTest::qWait(50);
+        QVERIFY(!QFile::exists(rig.out));
+    }
 };
-
-void StarterTest::init()
-{
-    m_path = qgetenv("PATH");
-}
-
-void StarterTest::cleanup()
-{
-    qputenv("PATH", m_path);
-}
-
-void StarterTest::splitsAsWindowsDoes_data()
-{
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("rest");
-
-    QTest::newRow("name alone") << "setup.exe" << "setup.exe" << QStringList() << "";
-    QTest::newRow("leading and inner blanks") << "  prog   a \t b  " << "prog" << words({"a", "b"}) << "a \t b  ";
-    QTest::newRow("quoted program keeps blanks and backslashes")
-        << "\"C:\\Program Files\\x\\\" a" << "C:\\Program Files\\x\\" << words({"a"}) << "a";
-    QTest::newRow("quoted program ends at its closing quote") << "\"a b\"c d" << "a b" << words({"c", "d"}) << "c d";
-    QTest::newRow("unquoted program takes quotes literally") << "a\\\"b c" << "a\\\"b" << words({"c"}) << "c";
-    QTest::newRow("program quote left open") << "\"my prog x" << "my prog x" << QStringList() << "";
-    QTest::newRow("empty quoted program") << "\"\" a" << "" << words({"a"}) << "a";
-    QTest::newRow("quotes group blanks") << "p \"a b c\" d e" << "p" << words({"a b c", "d", "e"}) << "\"a b c\" d e";
-    QTest::newRow("escaped quote and lone backslash")
-        << "p \"ab\\\"c\" \"\\\\\" d" << "p" << words({"ab\"c", "\\", "d"}) << "\"ab\\\"c\" \"\\\\\" d";
-    QTest::newRow("backslashes not before a quote are plain")
-        << "p a\\\\\\b d\"e f\"g h" << "p" << words({"a\\\\\\b", "de fg", "h"}) << "a\\\\\\b d\"e f\"g h";
-    QTest::newRow("odd backslashes escape the quote")
-        << "p a\\\\\\\"b c d" << "p" << words({"a\\\"b", "c", "d"}) << "a\\\\\\\"b c d";
-    QTest::newRow("even backslashes leave the quote grouping")
-        << "p a\\\\\\\\\"b c\" d e" << "p" << words({"a\\\\b c", "d", "e"}) << "a\\\\\\\\\"b c\" d e";
-    QTest::newRow("doubled quote inside quotes") << "p a\"b\"\" c d" << "p" << words({"ab\" c d"}) << "a\"b\"\" c d";
-    QTest::newRow("empty quotes are empty words") << "p \"\" x \"\"" << "p" << words({"", "x", ""}) << "\"\" x \"\"";
-    QTest::newRow("quotes inside a word join it") << "p a\"\"b" << "p" << words({"ab"}) << "a\"\"b";
-    QTest::newRow("argument quote left open") << "p \"a  b" << "p" << words({"a  b"}) << "\"a  b";
-    QTest::newRow("trailing backslash") << "p E:\\ x\\" << "p" << words({"E:\\", "x\\"}) << "E:\\ x\\";
-    QTest::newRow("drive path") << "E:\\tools\\rec.sh arg" << "E:\\tools\\rec.sh" << words({"arg"}) << "arg";
-}
-
-void StarterTest::splitsAsWindowsDoes()
-{
-    QFETCH(QString, commandLine);
-    QFETCH(QString, program);
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, rest);
-    const CommandLine parsed = parseCommandLine(commandLine);
-    QCOMPARE(parsed.program, program);
-    QCOMPARE(parsed.arguments, arguments);
-    QCOMPARE(parsed.rest, rest);
-}
-
-void StarterTest::programsGetTheirArgumentsAndFolder_data()
-{
-    QTest::addColumn<QString>("commandLine");   // %D: the disc's folder
-    QTest::addColumn<QString>("currentFolder"); // made current on E: first; empty: none
-    QTest::addColumn<QString>("program");       // under the disc
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("cwd");           // under the disc; empty: the test's own
-
-    QTest::newRow("name with blanks, unquoted") << "%D/my rec.sh" << "" << "my rec.sh" << QStringList() << "";
-    QTest::newRow("drive path with blanks, other case") << "E:\\MY REC.SH" << "" << "my rec.sh" << QStringList() << "";
-    QTest::newRow("quoted program with arguments")
-        << "\"%D/my rec.sh\" one \"two three\"" << "" << "my rec.sh" << words({"one", "two three"}) << "";
-    QTest::newRow("drive path and argument") << "E:\\tools\\rec.sh arg" << "" << "tools/rec.sh" << words({"arg"})
-                                             << "";
-    QTest::newRow("forward slashes on a drive") << "e:/Tools/REC.sh a b" << "" << "tools/rec.sh" << words({"a", "b"})
-                                                << "";
-    QTest::newRow("quotes and backslashes reach the program")
-        << "E:\\tools\\rec.sh \"ab\\\"c\" \"\\\\\" a\\\\\\b \"\" d\"e f\"g"
-        << "" << "tools/rec.sh" << words({"ab\"c", "\\", "a\\\\\\b", "", "de fg"}) << "";
-    QTest::newRow("a whole line naming a file wins over splitting")
-        << "E:\\tools\\rec.sh arg" << "" << "tools/rec.sh arg" << QStringList() << "";
-    QTest::newRow("bare name in the current folder of the drive")
-        << "rec.sh x" << "E:\\tools" << "tools/rec.sh" << words({"x"}) << "tools";
-    QTest::newRow("bare name with blanks, as the chooser hands it over")
-        << "my rec.sh" << "E:\\" << "my rec.sh" << QStringList() << "";
-    QTest::newRow("a player started in its own folder")
-        << "%D/my rec.sh" << "E:\\Tools" << "my rec.sh" << QStringList() << "tools";
-}
-
-void StarterTest::programsGetTheirArgumentsAndFolder()
-{
-    QFETCH(QString, commandLine);
-    QFETCH(QString, currentFolder);
-    QFETCH(QString, program);
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, cwd);
-
-    TestEnv env;
-    const QString disc = env.newFolder(QStringLiteral("disc"));
-    const QString out = env.configHome() + QStringLiteral("/record");
-    writeRecorder(disc + QStringLiteral("/my rec.sh"), out);
-    writeRecorder(disc + QStringLiteral("/tools/rec.sh"), out);
-    if (program == QLatin1String("tools/rec.sh arg"))
-        writeRecorder(disc + QStringLiteral("/tools/rec.sh arg"), out);
-    env.mapDrive(QLatin1Char('e'), disc);
-    if (!currentFolder.isEmpty()) {
-        env.paths().ChDir(currentFolder);
-        env.paths().ChDrive(QStringLiteral("E:"));
-    }
-    SystemStarter starter(env.paths());
-    starter.start(QString(commandLine).replace(QStringLiteral("%D"), disc), WindowStyle::Normal);
-
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), waitMs);
-    const Record r = readRecord(out);
-    QCOMPARE(canonical(r.argv0), canonical(disc + QLatin1Char('/') + program));
-    QCOMPARE(r.args, arguments);
-    QCOMPARE(r.cwd, cwd.isEmpty() ? canonical(QDir::currentPath()) : canonical(disc + QLatin1Char('/') + cwd));
-}
-
-void StarterTest::bareNamesAreSearchedOnPath_data()
-{
-    QTest::addColumn<QString>("inFirst");     // what the first PATH folder holds under the name
-    QTest::addColumn<bool>("inCurrent");      // a recorder of that name in the current folder too
-    QTest::addColumn<QString>("expected");    // which one runs: first, second, current
-
-    QTest::newRow("found in the second folder") << "nothing" << false << "second";
-    QTest::newRow("first match wins") << "program" << false << "first";
-    QTest::newRow("a file without execute permission is passed over") << "data" << false << "second";
-    QTest::newRow("a folder is passed over") << "folder" << false << "second";
-    QTest::newRow("the current folder comes before PATH") << "program" << true << "current";
-}
-
-void StarterTest::bareNamesAreSearchedOnPath()
-{
-    QFETCH(QString, inFirst);
-    QFETCH(bool, inCurrent);
-    QFETCH(QString, expected);
-
-    TestEnv env;
-    const QString first = env.newFolder(QStringLiteral("bin1"));
-    const QString second = env.newFolder(QStringLiteral("bin2"));
-    const QString here = env.newFolder(QStringLiteral("here"));
-    const QString out = env.configHome() + QStringLiteral("/record");
-    const QString name = QStringLiteral("tarvic-test-recorder");
-    writeRecorder(second + QLatin1Char('/') + name, out);
-    if (inFirst == QLatin1String("program"))
-        writeRecorder(first + QLatin1Char('/') + name, out);
-    else if (inFirst == QLatin1String("data"))
-        writeFile(first + QLatin1Char('/') + name, "#!/bin/sh\n", plain);
-    else if (inFirst == QLatin1String("folder"))
-        makeFolder(first + QLatin1Char('/') + name);
-    if (inCurrent)
-        writeRecorder(here + QLatin1Char('/') + name, out);
-    QVERIFY(QDir::setCurrent(here));
-    qputenv("PATH", QFile::encodeName(first + QStringLiteral("::") + second));
-
-    SystemStarter starter(env.paths());
-    starter.start(name + QStringLiteral(" a"), WindowStyle::Minimised);
-
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), waitMs);
-    const Record r = readRecord(out);
-    const QString folder = expected == QLatin1String("first") ? first : expected == QLatin1String("second") ? second : here;
-    QCOMPARE(canonical(r.argv0), canonical(folder + QLatin1Char('/') + name));
-    QCOMPARE(r.args, QStringList{QStringLiteral("a")});
-}
-
-void StarterTest::failedStartsCarryNumberAndReason_data()
-{
-    QTest::addColumn<QString>("commandLine");  // %D: the disc's folder
-    QTest::addColumn<int>("windowStyle");
-    QTest::addColumn<int>("number");
-    QTest::addColumn<QString>("description");  // the start of it, %D as above
-
-    QTest::newRow("missing file on a drive") << "E:\\nothing.sh a" << 1 << 53 << "File not found: E:\\nothing.sh (";
-    QTest::newRow("missing file, whole line") << "E:\\no thing.sh" << 1 << 53 << "File not found: E:\\no (";
-    QTest::newRow("bare name found nowhere") << "tarvic-no-such-program" << 2 << 53
-                                             << "File not found: tarvic-no-such-program (";
-    QTest::newRow("drive without a disc") << "F:\\setup.exe" << 1 << 53 << "File not found: F:\\setup.exe (";
-    QTest::newRow("missing interpreter") << "E:\\badbang.sh" << 1 << 53
-                                         << "File not found: the interpreter that %D/badbang.sh names (";
-    QTest::newRow("no execute permission") << "E:\\noexec.sh" << 1 << 70 << "Permission denied: %D/noexec.sh (";
-    QTest::newRow("no execute permission, with arguments")
-        << "E:\\NOEXEC.SH a b" << 2 << 70 << "Permission denied: %D/noexec.sh (";
-    QTest::newRow("not a program") << "E:\\garbage.bin" << 1 << 5
-                                   << "Invalid procedure call or argument: %D/garbage.bin (";
-    QTest::newRow("a folder") << "E:\\tools" << 1 << 5 << "Invalid procedure call or argument: E:\\tools (";
-    QTest::newRow("a folder with arguments") << "E:\\tools a" << 1 << 5 << "Invalid procedure call or argument: E:\\tools (";
-    QTest::newRow("empty") << "" << 1 << 5 << "Invalid procedure call or argument: the command line is empty";
-    QTest::newRow("blanks only") << " \t  " << 1 << 5 << "Invalid procedure call or argument: the command line is empty";
-    QTest::newRow("empty quoted program") << "\"\" a" << 1 << 5
-                                          << "Invalid procedure call or argument: the command line names no program";
-    QTest::newRow("NUL inside") << QStringLiteral("E:\\tools\\rec.sh%1x").arg(QChar(0)) << 1 << 5
-                                << "Invalid procedure call or argument: the command line holds a NUL";
-    QTest::newRow("unknown window style") << "E:\\tools\\rec.sh" << 3 << 5
-                                          << "Invalid procedure call or argument: window style 3";
-    QTest::newRow("Windows program without wine") << "E:\\setup.exe /s" << 2 << 5
-                                                  << "Wine is needed to start the Windows program %D/setup.exe";
-    QTest::newRow("Windows program without wine, whole line") << "E:\\SETUP.EXE" << 1 << 5
-                                                              << "Wine is needed to start the Windows program %D/setup.exe";
-    QTest::newRow("explorer on a missing folder") << "explorer E:\\nowhere" << 1 << 76 << "Path not found: E:\\nowhere";
-    QTest::newRow("explorer on a file") << "explorer E:\\setup.exe" << 1 << 76 << "Path not found: E:\\setup.exe";
-    QTest::newRow("explorer on a drive without a disc") << "explorer F:" << 1 << 71 << "Disk not ready: drive F:";
-    QTest::newRow("explorer on a drive not in the map") << "explorer G:" << 1 << 68 << "Device unavailable: ";
-    QTest::newRow("explorer without xdg-open") << "explorer E:" << 1 << 5 << "xdg-open is needed to open E:\\ in the file";
-}
-
-void StarterTest::failedStartsCarryNumberAndReason()
-{
-    QFETCH(QString, commandLine);
-    QFETCH(int, windowStyle);
-    QFETCH(int, number);
-    QFETCH(QString, description);
-
-    TestEnv env;
-    const QString disc = env.newFolder(QStringLiteral("disc"));
-    const QString out = env.configHome() + QStringLiteral("/record");
-    writeRecorder(disc + QStringLiteral("/tools/rec.sh"), out);
-    writeFile(disc + QStringLiteral("/badbang.sh"), "#!/nonexistent/tarvic-shell\n", executable);
-    writeFile(disc + QStringLiteral("/noexec.sh"), "#!/bin/sh\ntouch '" + QFile::encodeName(out) + "'\n", plain);
-    writeFile(disc + QStringLiteral("/garbage.bin"), "just some text, no program\n", executable);
-    writeFile(disc + QStringLiteral("/setup.exe"), QByteArray("MZ\x90\0\3\0\0\0", 8), executable);
-    env.mapDrive(QLatin1Char('e'), disc);
-    env.mapDrive(QLatin1Char('f'), env.newFolder(QStringLiteral("empty")));
-    // Neither wine nor xdg-open, nor any program of the rows' names.
-    qputenv("PATH", QFile::encodeName(env.newFolder(QStringLiteral("bin"))));
-
-    SystemStarter starter(env.paths());
-    try {
-        starter.start(commandLine, windowStyle);
-        QFAIL("the start did not fail");
-    } catch (const RuntimeError &e) {
-        const QString expected = QString(description).replace(QStringLiteral("%D"), disc);
-        QVERIFY2(e.description().startsWith(expected), qPrintable(e.description()));
-        QCOMPARE(e.number(), number);
-        // The system's own reason closes every description of a refused start.
-        if (description.endsWith(QLatin1Char('(')))
-            QVERIFY2(e.description().endsWith(QLatin1Char(')')) && e.description().size() > expected.size() + 1,
-                     qPrintable(e.description()));
-    }
-    QTest::qWait(50);
-    QVERIFY(!QFile::exists(out));
-}
-
-void StarterTest::windowsProgramsGoThroughWine_data()
-{
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<int>("windowStyle");
-    QTest::addColumn<QStringList>("wineArguments");   // %P: the program's real path
-
-    QTest::newRow("normal window") << "E:\\Setup.exe" << 1 << words({"%P"});
-    QTest::newRow("normal window with arguments") << "E:\\setup.exe /s \"a b\"" << 1 << words({"%P", "/s", "a b"});
-    QTest::newRow("minimised") << "E:\\setup.exe" << 2 << words({"start", "/min", "/unix", "%P"});
-    QTest::newRow("minimised with arguments")
-        << "\"E:\\setup.exe\" -x \"\"" << 2 << words({"start", "/min", "/unix", "%P", "-x", ""});
-    QTest::newRow("bare name in the current folder") << "SETUP.EXE" << 2 << words({"start", "/min", "/unix", "%P"});
-}
-
-void StarterTest::windowsProgramsGoThroughWine()
-{
-    QFETCH(QString, commandLine);
-    QFETCH(int, windowStyle);
-    QFETCH(QStringList, wineArguments);
-
-    TestEnv env;
-    const QString disc = env.newFolder(QStringLiteral("disc"));
-    // No execute permission: wine does not need it.
-    writeFile(disc + QStringLiteral("/setup.exe"), QByteArray("MZ\x90\0\3\0\0\0", 8), plain);
-    env.mapDrive(QLatin1Char('e'), disc);
-    env.paths().ChDir(QStringLiteral("E:"));
-    env.paths().ChDrive(QStringLiteral("E:"));
-    const QString bin = env.newFolder(QStringLiteral("bin"));
-    const QString out = env.configHome() + QStringLiteral("/record");
-    writeRecorder(bin + QStringLiteral("/wine"), out);
-    qputenv("PATH", QFile::encodeName(bin));
-
-    SystemStarter starter(env.paths());
-    starter.start(commandLine, windowStyle);
-
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), waitMs);
-    const Record r = readRecord(out);
-    QCOMPARE(r.argv0, bin + QStringLiteral("/wine"));
-    QStringList expected = wineArguments;
-    expected.replaceInStrings(QStringLiteral("%P"), disc + QStringLiteral("/setup.exe"));
-    QCOMPARE(r.args, expected);
-    QCOMPARE(r.cwd, canonical(disc));
-}
-
-void StarterTest::explorerOpensTheFolderInTheFileManager_data()
-{
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<QString>("folder");   // under the disc
-
-    QTest::newRow("drive, as the chooser asks") << "explorer E:" << "";
-    QTest::newRow("drive with backslash") << "explorer E:\\" << "";
-    QTest::newRow("folder, other case") << "EXPLORER.EXE e:\\SUB" << "sub";
-    QTest::newRow("quoted folder with blanks") << "Explorer \"E:\\my sub\"" << "my sub";
-    QTest::newRow("unquoted folder with blanks") << "explorer E:\\my sub" << "my sub";
-    QTest::newRow("nothing named: the current folder") << "explorer" << "sub";
-}
-
-void StarterTest::explorerOpensTheFolderInTheFileManager()
-{
-    QFETCH(QString, commandLine);
-    QFETCH(QString, folder);
-
-    TestEnv env;
-    const QString disc = env.newFolder(QStringLiteral("disc"));
-    makeFolder(disc + QStringLiteral("/sub"));
-    makeFolder(disc + QStringLiteral("/my sub"));
-    env.mapDrive(QLatin1Char('e'), disc);
-    // The drive's current folder is not its root: "explorer E:" still opens the root.
-    env.paths().ChDir(QStringLiteral("E:\\sub"));
-    env.paths().ChDrive(QStringLiteral("E:"));
-    const QString bin = env.newFolder(QStringLiteral("bin"));
-    const QString out = env.configHome() + QStringLiteral("/record");
-    writeRecorder(bin + QStringLiteral("/xdg-open"), out);
-    qputenv("PATH", QFile::encodeName(bin));
-
-    SystemStarter starter(env.paths());
-    starter.start(commandLine, WindowStyle::Normal);
-
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), waitMs);
-    const Record r = readRecord(out);
-    QCOMPARE(r.argv0, bin + QStringLiteral("/xdg-open"));
-    QCOMPARE(r.args.size(), 1);
-    QCOMPARE(canonical(r.args.first()), canonical(disc + QLatin1Char('/') + folder));
-}
-
-void StarterTest::startedProgramsInheritNoOddities()
-{
-    TestEnv env;
-    const QString disc = env.newFolder(QStringLiteral("disc"));
-    const QString out = env.configHome() + QStringLiteral("/record");
-
-    // A descriptor without close-on-exec, a blocked and an ignored signal: none of
-    // them may reach the program.
-    const int plainFd = ::open("/dev/null", O_RDONLY);
-    const int leaked = ::fcntl(plainFd, F_DUPFD, 50);
-    ::close(plainFd);
-    QVERIFY(leaked >= 50);
-    sigset_t block, old;
-    sigemptyset(&block);
-    sigaddset(&block, SIGUSR1);
-    QCOMPARE(::pthread_sigmask(SIG_BLOCK, &block, &old), 0);
-    const auto oldUsr2 = std::signal(SIGUSR2, SIG_IGN);
-
-    writeRecorder(disc + QStringLiteral("/rec.sh"), out,
-                  "  if [ -e /proc/$$/fd/" + QByteArray::number(leaked) + " ]; then echo leaked; else echo closed; fi\n"
-                  "  readlink /proc/$$/fd/0\n"
-                  // Builtins only: the shell blocks every signal while it forks,
-                  // so a forked reader could catch that passing mask.
-                  "  while read -r k v; do case $k in SigBlk:|SigIgn:) echo \"$v\";; esac; done < /proc/$$/status\n"
-                  "  echo $$\n"
-                  "  cut -d' ' -f6 /proc/$$/stat\n");
-    env.mapDrive(QLatin1Char('e'), disc);
-    env.paths().ChDrive(QStringLiteral("E:"));
-    SystemStarter starter(env.paths());
-    starter.start(QStringLiteral("rec.sh"), WindowStyle::Normal);
-
-    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    std::signal(SIGUSR2, oldUsr2);
-    ::close(leaked);
-
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), waitMs);
-    const Record r = readRecord(out);
-    QCOMPARE(r.cwd, canonical(disc));
-    QCOMPARE(r.extra.size(), 6);
-    QCOMPARE(r.extra.at(0), QStringLiteral("closed"));
-    QCOMPARE(r.extra.at(1), QStringLiteral("/dev/null"));
-    bool ok = false;
-    const qulonglong blocked = r.extra.at(2).toULongLong(&ok, 16);
-    QVERIFY(ok);
-    QVERIFY2(!(blocked & (1ull << (SIGUSR1 - 1))), qPrintable(r.extra.at(2)));
-    const qulonglong ignored = r.extra.at(3).toULongLong(&ok, 16);
-    QVERIFY(ok);
-    QVERIFY2(!(ignored & (1ull << (SIGUSR2 - 1))), qPrintable(r.extra.at(3)));
-    // A session of its own: our terminal's hang-up does not end the player.
-    QCOMPARE(r.extra.at(5).trimmed(), r.extra.at(4).trimmed());
-    QVERIFY(r.extra.at(4).trimmed().toLongLong() != ::getsid(0));
-}
-
-void StarterTest::noChildIsLeftBehind_data()
-{
-    QTest::addColumn<QString>("commandLine");
-    QTest::addColumn<bool>("starts");
-
-    QTest::newRow("a started program") << "E:\\rec.sh" << true;
-    QTest::newRow("a start that exec refused") << "E:\\noexec.sh" << false;
-    QTest::newRow("a start that failed before fork") << "E:\\missing.sh" << false;
-}
-
-void StarterTest::noChildIsLeftBehind()
-{
-    QFETCH(QString, commandLine);
-    QFETCH(bool, starts);
-
-    TestEnv env;
-    const QString disc = env.newFolder(QStringLiteral("disc"));
-    const QString out = env.configHome() + QStringLiteral("/record");
-    writeRecorder(disc + QStringLiteral("/rec.sh"), out, "  sleep 1\n");
-    writeFile(disc + QStringLiteral("/noexec.sh"), "#!/bin/sh\n", plain);
-    env.mapDrive(QLatin1Char('e'), disc);
-    SystemStarter starter(env.paths());
-    bool failed = false;
-    try {
-        starter.start(commandLine, WindowStyle::Minimised);
-    } catch (const RuntimeError &) {
-        failed = true;
-    }
-    QCOMPARE(failed, !starts);
-
-    // The program may still run; it is no child of ours, and no zombie is.
-    int status = 0;
-    errno = 0;
-    QCOMPARE(::waitpid(-1, &status, WNOHANG), pid_t(-1));
-    QCOMPARE(errno, ECHILD);
-    if (starts)
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), waitMs);
-}
 
 QTEST_GUILESS_MAIN(StarterTest)
 #include "test_starter.moc"
