@@ -1,12 +1,12 @@
 #include "chooser/file_list_box.h"
 
+#include "platform/drive_paths.h"
 #include "platform/runtime_error.h"
 
 #include <QFile>
 #include <QKeyEvent>
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,14 +29,6 @@ bool matchesPattern(const char *name, size_t length)
         return false;
     const char *ext = name + length - 4;
     return ext[0] == '.' && (ext[1] | 0x20) == 'e' && (ext[2] | 0x20) == 'x' && (ext[3] | 0x20) == 'e';
-}
-
-std::optional<QByteArray> canonical(const QByteArray &path)
-{
-    std::unique_ptr<char, void (*)(void *)> real(::realpath(path.constData(), nullptr), std::free);
-    if (!real)
-        return std::nullopt;
-    return QByteArray(real.get());
 }
 
 // The hidden and system attributes that FAT-like file systems keep. The folder is
@@ -142,10 +134,7 @@ QList<ListedFile> FileListBox::programsIn(const QByteArray &folder)
                 realFolderLooked = true;
             }
             const std::optional<QByteArray> target = canonical(folder + '/' + QByteArray(d->d_name, qsizetype(length)));
-            if (!realFolder || !target)
-                continue;
-            const QByteArray prefix = *realFolder == "/" ? QByteArray("/") : *realFolder + '/';
-            if (!target->startsWith(prefix))
+            if (!realFolder || !target || !staysInside(*target, *realFolder))
                 continue;
         } else if (type != DT_REG) {
             continue;

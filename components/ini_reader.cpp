@@ -62,46 +62,6 @@ QStringView trimmed(QStringView s)
     return s.sliced(b, e - b);
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(QByteArrayView s)
-{
-    const auto *p = reinterpret_cast<const uchar *>(s.data());
-    const auto *end = p + s.size();
-    while (p < end) {
-        const uchar c = *p++;
-        if (c < 0x80)
-            continue;
-        int more;
-        uchar lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF)
-            more = 1;
-        else if (c >= 0xE0 && c <= 0xEF) {
-            more = 2;
-            if (c == 0xE0)
-                lo = 0xA0;
-            else if (c == 0xED)
-                hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            more = 3;
-            if (c == 0xF0)
-                lo = 0x90;
-            else if (c == 0xF4)
-                hi = 0x8F;
-        } else
-            return false;
-        if (end - p < more)
-            return false;
-        if (*p < lo || *p > hi)
-            return false;
-        ++p;
-        for (int i = 1; i < more; ++i, ++p) {
-            if (*p < 0x80 || *p > 0xBF)
-                return false;
-        }
-    }
-    return true;
-}
-
 // 0x80-0x9F of Windows-1252; the five holes keep their own code points, the way
 // Windows' own conversion maps them.
 constexpr char16_t Cp1252High[32] = {
@@ -125,30 +85,25 @@ QString fromCp1252(QByteArrayView s)
 // Each 8-bit line on its own: UTF-8 where the bytes are valid UTF-8, else Windows-1252.
 QString decodeLine(QByteArrayView line)
 {
-    return isValidUtf8(line) ? QString::fromUtf8(line) : fromCp1252(line);
-}
-
-bool hasLoneSurrogate(QStringView s)
-{
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        if (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate())
-            ++i;
-        else if (s[i].isSurrogate())
-            return true;
-    }
-    return false;
+    // Qt's decoder is strict: overlong forms, surrogates and cut sequences are errors.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(line);
+    return utf8.hasError() ? fromCp1252(line) : text;
 }
 
 // UTF-16 from a disc need not be well formed; a lone surrogate becomes U+FFFD, as
-// it would in any other conversion.
-QString withoutLoneSurrogates(QStringView s)
+// it would in any other conversion. Nothing when the text has none.
+std::optional<QString> mendedSurrogates(QStringView s)
 {
-    QString out = s.toString();
-    for (qsizetype i = 0; i < out.size(); ++i) {
-        if (out[i].isHighSurrogate() && i + 1 < out.size() && out[i + 1].isLowSurrogate())
+    std::optional<QString> out;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i].isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
             ++i;
-        else if (out[i].isSurrogate())
-            out[i] = QChar::ReplacementCharacter;
+        } else if (s[i].isSurrogate()) {
+            if (!out)
+                out = s.toString();
+            (*out)[i] = QChar::ReplacementCharacter;
+        }
     }
     return out;
 }
@@ -181,8 +136,8 @@ public:
 
     void take(QStringView line)
     {
-        if (hasLoneSurrogate(line)) {
-            take(QStringView(withoutLoneSurrogates(line)));
+        if (const std::optional<QString> mended = mendedSurrogates(line)) {
+            take(QStringView(*mended));
             return;
         }
         line = trimmed(line);

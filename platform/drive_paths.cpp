@@ -48,14 +48,6 @@ void applyComponents(QStringList &into, const QString &rest)
     flush();
 }
 
-std::optional<QByteArray> canonical(const QByteArray &path)
-{
-    std::unique_ptr<char, void (*)(void *)> real(::realpath(path.constData(), nullptr), std::free);
-    if (!real)
-        return std::nullopt;
-    return QByteArray(real.get());
-}
-
 // The entry of `folder` that `name` stands for: the exact name, else the first case variant.
 std::optional<QByteArray> matchEntry(const QByteArray &folder, const QString &name)
 {
@@ -78,6 +70,19 @@ std::optional<QByteArray> matchEntry(const QByteArray &folder, const QString &na
 }
 
 } // namespace
+
+std::optional<QByteArray> canonical(const QByteArray &path)
+{
+    std::unique_ptr<char, void (*)(void *)> real(::realpath(path.constData(), nullptr), std::free);
+    if (!real)
+        return std::nullopt;
+    return QByteArray(real.get());
+}
+
+bool staysInside(const QByteArray &real, const QByteArray &realRoot)
+{
+    return real == realRoot || real.startsWith(realRoot == "/" ? QByteArray("/") : realRoot + '/');
+}
 
 DrivePaths::DrivePaths(Drives &drives) : m_drives(drives) {}
 
@@ -167,7 +172,7 @@ Resolved DrivePaths::walk(const Location &loc, QList<QByteArray> *realComponents
     const auto realRoot = canonical(*root);
     if (!real || !realRoot)
         return r;
-    if (*real != *realRoot && !real->startsWith(*realRoot == "/" ? QByteArray("/") : *realRoot + '/'))
+    if (!staysInside(*real, *realRoot))
         return r;
     struct stat st {};
     if (::stat(current.constData(), &st) != 0)

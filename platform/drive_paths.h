@@ -19,6 +19,11 @@ struct Resolved
     std::optional<QChar> drive;   // the drive it lies on; none for a Linux path
 };
 
+// The path with every link followed, or none when it leads nowhere.
+std::optional<QByteArray> canonical(const QByteArray &path);
+// Whether a canonical path is the canonical root or lies below it.
+bool staysInside(const QByteArray &real, const QByteArray &realRoot);
+
 // Paths in the style of the disc ("E:\VIDEO_TS", "E:", "setup.exe", "\autorun.inf")
 // and the current drive and directory that give the relative ones their meaning.
 //
