@@ -1,355 +1,113 @@
 // The media dispatch on real folder drives and a real settings file: which box,
-// which text, which command line, which working directory, which window is left,
-// and in which order the settings were read.
+// which program, in which working folder, and which window is left.
 #include "chooser/frmtarvic.h"
 #include "configure/frmconfigure.h"
-#include "platform/runtime_error.h"
 #include "startup/maintarvic.h"
 #include "support/test_env.h"
 
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 using namespace tarvic;
 using namespace tarvic::test;
-
-namespace {
-
-const QString AudioQuestion = QStringLiteral(
-    "The audio CD program either does not exist any more or it not been configured yet, do you want to configure it now?");
-const QString VideoQuestion = QStringLiteral(
-    "The video DVD program either does not exist any more or it not been configured yet, do you want to configure it now?");
-
-// The real store, with every read written down.
-struct RecordingSettings final : SettingsStore
-{
-    explicit RecordingSettings(SettingsStore &inner) : inner(inner) {}
-    SettingsStore &inner;
-    QStringList reads;
-    QString read(const QString &key) override
-    {
-        reads << key;
-        return inner.read(key);
-    }
-    void write(const QList<std::pair<QString, QString>> &values) override { inner.write(values); }
-};
-
-// A drive E: on a fresh folder, a settings file, and the program wired to them.
-struct Rig
-{
-    TestEnv env;
-    QString disc = env.newFolder(QStringLiteral("disc"));
-    RecordingSettings settings{env.settings()};
-    Services services{env.paths(), env.starter, env.boxes, settings, env.filePicker, env.folderPicker};
-    mainTarvic program{services};
-
-    Rig() { env.mapDrive(QLatin1Char('e'), disc); }
-    void configure(const QList<std::pair<QString, QString>> &values) { env.settings().write(values); }
-    QString discFile(const QString &name) const { return disc + QLatin1Char('/') + name; }
-    QString player()
-    {
-        const QString path = env.newFolder(QStringLiteral("players")) + QStringLiteral("/my player");
-        touch(path, "#!/bin/sh\n");
-        return path;
-    }
-    QStringList boxTitles() const
-    {
-        QStringList t;
-        for (const ShownBox &b : env.boxes.shown)
-            t << b.title;
-        return t;
-    }
-};
-
-} // namespace
+using namespace Qt::StringLiterals;
 
 class DispatchTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void audioCdStartsThePlayerInItsStartInFolder();
-    void videoDvdStartsItsPlayer();
-    void audioWinsOverVideo();
-    void startInFolderMissingLeavesTheDirectoryAlone_data();
-    void startInFolderMissingLeavesTheDirectoryAlone();
-    void missingPlayerAsksToConfigure_data();
-    void missingPlayerAsksToConfigure();
-    void autorunProgramStartsOnTheDrive_data();
-    void autorunProgramStartsOnTheDrive();
-    void nothingToStartShowsTheChooser_data();
-    void nothingToStartShowsTheChooser();
-    void emptyDriveRepeatsTheDiscRequest();
-    void cancelAtTheDiscRequestStartsNothing();
-    void driveGoneDuringTheWaitGivesNoSecondUsage();
-    void startFailureEndsInTheErrorBox();
+    void dispatch_data()
+    {
+        QTest::addColumn<QString>("disc");      // entries of E: split by "|": "file", "folder/" or "file=content"
+        QTest::addColumn<QString>("player");    // both player settings, %1 standing for "audio" or "video"
+        QTest::addColumn<QString>("startIn");   // both start-in settings
+        QTest::addColumn<QString>("boxes");     // "title:answer" of each box shown
+        QTest::addColumn<QString>("ran");       // "command line (window style) in folder"; "nothing in" where left
+        const QString p = u"@P@/%1"_s, cd = u"track01.cda"_s, inf = u"autorun.inf=[autorun]\nopen="_s;
+        const QString progs = u"|setup.exe|My Setup.exe|Bin/Install.exe"_s, data = inf + u"setup.exe"_s + progs;
+        const QString audio = u"@P@/audio (1) in @S@"_s, none = u"nothing in @B@"_s, chooser = u"nothing in @D@"_s;
+        QTest::newRow("audio CD") << u"Track01.CDA"_s << p << "@S@" << "" << audio;
+        QTest::newRow("video DVD, start-in on M:") << "video_ts/" << p << "m:\\sub" << "" << "@P@/video (1) in @M@/Sub";
+        QTest::newRow("audio before video") << cd + u"|VIDEO_TS/|"_s + data << p << "@S@" << "" << audio;
+        QTest::newRow("video before autorun") << u"VIDEO_TS/|"_s + data << p << "@S@" << "" << "@P@/video (1) in @S@";
+        QTest::newRow("start-in missing") << cd << p << "/nonexistent" << "" << "@P@/audio (1) in @B@";
+        QTest::newRow("audio, not configured, yes") << cd << "" << "" << "Audio CD:6" << none;
+        QTest::newRow("audio, with arguments, no") << cd << p + u" --cd"_s << "" << "Audio CD:7" << none;
+        QTest::newRow("video, gone, yes") << "VIDEO_TS/" << "/nonexistent/%1" << "" << "Video DVD:6" << none;
+        QTest::newRow("settings unreadable") << cd << "@INI@" << "" << "Error:1" << none;
+        QTest::newRow("autorun, other case") << u"AUTORUN.INF=[AutoRun]\r\nOPEN=bin\\install.exe"_s + progs << p << ""
+                                             << "" << "E:\\bin\\install.exe (1) in @D@";
+        QTest::newRow("autorun, leading backslash, blanks") << inf + u"\\My Setup.exe"_s + progs << p << "" << ""
+                                                            << "E:\\\\My Setup.exe (1) in @D@";
+        for (const QString &open : {u"setup.exe /s"_s, u"missing.exe"_s, u"..\\..\\bin\\sh"_s, u"/bin/sh"_s, QString()})
+            QTest::addRow("chooser, open=%s", qPrintable(open)) << inf + open + progs << p << "" << "" << chooser;
+        QTest::newRow("chooser, no autorun.inf") << progs.mid(1) << p << "" << "" << chooser;
+        QTest::newRow("empty, retry till a disc is in") << cd << p << "@S@" << "Disc Request:4|Disc Request:4" << audio;
+        QTest::newRow("empty, retry and cancel") << "" << p << "@S@" << "Disc Request:4|Disc Request:2" << none;
+    }
+
+    void dispatch()
+    {
+        QFETCH(QString, disc);
+        QFETCH(QString, player);
+        QFETCH(QString, startIn);
+        QFETCH(QString, boxes);
+        QFETCH(QString, ran);
+        TestEnv env;
+        const auto folder = [&env](const QString &name) { return QDir(env.newFolder(name)).canonicalPath(); };
+        const QString root = folder(u"disc"_s), m = folder(u"m"_s), players = folder(u"my players"_s);
+        const auto expand = [&, before = QDir::currentPath()](QString s) {
+            return s.replace(u"@P@"_s, players).replace(u"@S@"_s, folder(u"start in"_s)).replace(u"@M@"_s, m)
+                .replace(u"@D@"_s, root).replace(u"@B@"_s, before).replace(u"%1"_s, u"audio"_s);
+        };
+        touch(players + u"/audio"_s);
+        touch(players + u"/video"_s);
+        makeFolder(m + u"/Sub"_s);
+        env.mapDrive(u'e', root);
+        env.mapDrive(u'm', m);
+        const QString in = expand(startIn);
+        if (player == u"@INI@")   // the settings file cannot be read
+            makeFolder(env.settingsPath());
+        else
+            env.settings().write({{Key::AudioCD, expand(player)}, {Key::CDSI, in}, {Key::DVDSI, in},
+                                  {Key::VideoDVD, expand(player.replace(u"%1"_s, u"video"_s))}});
+        const QString ask = u"(36): The %1 program either does not exist any more or it not been configured yet, "
+                            u"do you want to configure it now?"_s;
+        const QHash<QString, QString> texts{
+            {u"Audio CD"_s, ask.arg(u"audio CD"_s)}, {u"Video DVD"_s, ask.arg(u"video DVD"_s)},
+            {u"Disc Request"_s, u"(21): No disc was found in drive E:.  Please insert a disc and try again"_s},
+            {u"Error"_s, u"(16): An error has occured: Path/File access error: the settings file "_s
+                             + env.settingsPath() + u" is a folder, 75"_s}};
+        QStringList expected, shown, started;
+        for (const QString &box : boxes.split(u'|', Qt::SkipEmptyParts)) {
+            env.boxes.answers << box.section(u':', 1).toInt();
+            expected << box.section(u':', 0, 0) + u' ' + texts.value(box.section(u':', 0, 0));
+        }
+        const auto insert = [&] {
+            for (const QString &entry : disc.split(u'|', Qt::SkipEmptyParts))
+                entry.endsWith(u'/') ? makeFolder(root + u'/' + entry)
+                                     : touch(root + u'/' + entry.section(u'=', 0, 0), entry.section(u'=', 1).toUtf8());
+        };
+        // An empty drive gets its disc while the last Retry is being answered.
+        const qsizetype retries = env.boxes.answers.count(Mb::Retry);
+        env.boxes.whileShown = [&](const ShownBox &) { if (env.boxes.shown.size() == retries) insert(); };
+        if (retries == 0)
+            insert();
+
+        mainTarvic program(env.services());
+        program.Main(u"e:"_s);
+
+        for (const ShownBox &b : std::as_const(env.boxes.shown))
+            shown << u"%1 (%2): %3"_s.arg(b.title).arg(b.flags).arg(b.text);
+        QCOMPARE(shown, expected);
+        for (const StartedProgram &s : std::as_const(env.starter.started))
+            started << u"%1 (%2) in %3"_s.arg(s.commandLine).arg(s.windowStyle).arg(s.workingDirectory);
+        QCOMPARE(started.isEmpty() ? u"nothing in "_s + QDir::currentPath() : started.join(u'\n'), expand(ran));
+        // The chooser is left when nothing else happened; the configuration window after a Yes.
+        Forms &w = program.forms();
+        QCOMPARE(w.isTarvicLoaded() && w.frmTarvic().isVisible(), boxes.isEmpty() && ran.startsWith(u"nothing"));
+        QCOMPARE(w.isConfigureLoaded() && w.frmConfigure().isVisible(), boxes.endsWith(u":6"));
+    }
 };
-
-void DispatchTest::audioCdStartsThePlayerInItsStartInFolder()
-{
-    Rig rig;
-    touch(rig.discFile(QStringLiteral("Track01.CDA")));
-    const QString player = rig.player();
-    const QString startIn = rig.env.newFolder(QStringLiteral("start in"));
-    rig.configure({{Key::AudioCD, player}, {Key::CDSI, startIn}});
-
-    rig.program.Main(QStringLiteral("e:"));
-
-    QVERIFY(rig.env.boxes.shown.isEmpty());
-    QCOMPARE(rig.env.starter.started.size(), 1);
-    QCOMPARE(rig.env.starter.started[0].commandLine, player);
-    QCOMPARE(rig.env.starter.started[0].windowStyle, 1);
-    QCOMPARE(rig.env.starter.started[0].workingDirectory, QDir(startIn).canonicalPath());
-    QVERIFY(!rig.program.forms().anyLoaded());
-    // Read afresh at each use: the program to test it, the folder three times, the program to start it.
-    QCOMPARE(rig.settings.reads, (QStringList{Key::AudioCD, Key::CDSI, Key::CDSI, Key::CDSI, Key::AudioCD}));
-}
-
-void DispatchTest::videoDvdStartsItsPlayer()
-{
-    Rig rig;
-    makeFolder(rig.discFile(QStringLiteral("video_ts")));
-    const QString player = rig.player();
-    const QString startIn = rig.env.newFolder(QStringLiteral("dvd"));
-    // The start-in folder given in drive notation, on another mapped drive.
-    rig.env.mapDrive(QLatin1Char('m'), startIn);
-    touch(startIn + QStringLiteral("/Sub/x"));
-    rig.configure({{Key::VideoDVD, player}, {Key::DVDSI, QStringLiteral("m:\\sub")}, {Key::AudioCD, QStringLiteral("/bin/true")}});
-
-    rig.program.Main(QStringLiteral("E:"));
-
-    QCOMPARE(rig.env.starter.started.size(), 1);
-    QCOMPARE(rig.env.starter.started[0].commandLine, player);
-    QCOMPARE(rig.env.starter.started[0].workingDirectory, QDir(startIn + QStringLiteral("/Sub")).canonicalPath());
-    QCOMPARE(rig.env.paths().currentDrive(), std::optional<QChar>(QLatin1Char('M')));
-    QCOMPARE(rig.settings.reads, (QStringList{Key::VideoDVD, Key::DVDSI, Key::DVDSI, Key::DVDSI, Key::VideoDVD}));
-    QVERIFY(!rig.program.forms().anyLoaded());
-}
-
-void DispatchTest::audioWinsOverVideo()
-{
-    Rig rig;
-    touch(rig.discFile(QStringLiteral("track01.cda")));
-    makeFolder(rig.discFile(QStringLiteral("VIDEO_TS")));
-    touch(rig.discFile(QStringLiteral("autorun.inf")), "[autorun]\nopen=setup.exe\n");
-    touch(rig.discFile(QStringLiteral("setup.exe")));
-    rig.program.Main(QStringLiteral("E:"));
-    // Never configured: the audio question, and nothing else is tried.
-    QCOMPARE(rig.boxTitles(), QStringList{QStringLiteral("Audio CD")});
-    QCOMPARE(rig.env.boxes.shown[0].text, AudioQuestion);
-    QCOMPARE(rig.env.boxes.shown[0].flags, 36);
-    QVERIFY(rig.env.starter.started.isEmpty());
-}
-
-void DispatchTest::startInFolderMissingLeavesTheDirectoryAlone_data()
-{
-    QTest::addColumn<QString>("startIn");
-    QTest::newRow("empty") << "";
-    QTest::newRow("no such folder") << "/nonexistent/tarvic";
-    QTest::newRow("a file") << "@PLAYER@";
-    QTest::newRow("unmapped drive") << "Q:\\music";
-}
-
-void DispatchTest::startInFolderMissingLeavesTheDirectoryAlone()
-{
-    QFETCH(QString, startIn);
-    Rig rig;
-    touch(rig.discFile(QStringLiteral("track01.cda")));
-    const QString player = rig.player();
-    startIn.replace(QStringLiteral("@PLAYER@"), player);
-    rig.configure({{Key::AudioCD, player}, {Key::CDSI, startIn}});
-    const QString before = QDir::currentPath();
-    rig.program.Main(QStringLiteral("E:"));
-    QCOMPARE(rig.env.starter.started.size(), 1);
-    QCOMPARE(rig.env.starter.started[0].workingDirectory, before);
-    QVERIFY(!rig.env.paths().currentDrive());
-    QCOMPARE(rig.settings.reads, (QStringList{Key::AudioCD, Key::CDSI, Key::AudioCD}));
-}
-
-void DispatchTest::missingPlayerAsksToConfigure_data()
-{
-    QTest::addColumn<QString>("marker");
-    QTest::addColumn<QString>("player");
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<QString>("question");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("audio, never configured, yes") << "track01.cda" << "" << 6 << AudioQuestion << "Audio CD";
-    QTest::newRow("audio, gone, no") << "track01.cda" << "/nonexistent/player" << 7 << AudioQuestion << "Audio CD";
-    QTest::newRow("audio, with arguments, no") << "track01.cda" << "@PLAYER@ --cd" << 7 << AudioQuestion << "Audio CD";
-    QTest::newRow("video, a folder, yes") << "VIDEO_TS/" << "/tmp" << 6 << VideoQuestion << "Video DVD";
-    QTest::newRow("video, never configured, no") << "VIDEO_TS/" << "" << 7 << VideoQuestion << "Video DVD";
-}
-
-void DispatchTest::missingPlayerAsksToConfigure()
-{
-    QFETCH(QString, marker);
-    QFETCH(QString, player);
-    QFETCH(int, answer);
-    QFETCH(QString, question);
-    QFETCH(QString, title);
-    Rig rig;
-    if (marker.endsWith(QLatin1Char('/')))
-        makeFolder(rig.discFile(marker));
-    else
-        touch(rig.discFile(marker));
-    player.replace(QStringLiteral("@PLAYER@"), rig.player());
-    rig.configure({{Key::AudioCD, player}, {Key::VideoDVD, player}});
-    rig.env.boxes.answers = {answer};
-
-    rig.program.Main(QStringLiteral("E:"));
-
-    QCOMPARE(rig.env.boxes.shown.size(), 1);
-    QCOMPARE(rig.env.boxes.shown[0].text, question);
-    QCOMPARE(rig.env.boxes.shown[0].title, title);
-    QCOMPARE(rig.env.boxes.shown[0].flags, 36);
-    QVERIFY(rig.env.starter.started.isEmpty());
-    QVERIFY(!rig.program.forms().isTarvicLoaded());
-    QCOMPARE(rig.program.forms().isConfigureLoaded(), answer == 6);
-    if (answer == 6) {
-        QVERIFY(rig.program.forms().frmConfigure().isVisible());
-        rig.program.forms().frmConfigure().unload();
-    }
-}
-
-void DispatchTest::autorunProgramStartsOnTheDrive_data()
-{
-    QTest::addColumn<QByteArray>("inf");
-    QTest::addColumn<QString>("program");     // file made on the disc
-    QTest::addColumn<QString>("commandLine");
-    QTest::newRow("plain") << QByteArray("[autorun]\r\nopen=setup.exe\r\n") << "setup.exe" << "E:\\setup.exe";
-    QTest::newRow("other case everywhere") << QByteArray("[AutoRun]\nOPEN=SETUP.EXE\n") << "Setup.exe" << "E:\\SETUP.EXE";
-    QTest::newRow("in a folder") << QByteArray("[autorun]\nopen=bin\\Install.exe\n") << "bin/install.exe" << "E:\\bin\\Install.exe";
-    QTest::newRow("leading backslash") << QByteArray("[autorun]\nopen=\\setup.exe\n") << "setup.exe" << "E:\\\\setup.exe";
-    QTest::newRow("name with blanks") << QByteArray("[autorun]\nopen=My Setup.exe\n") << "My Setup.exe" << "E:\\My Setup.exe";
-    QTest::newRow("inf in upper case") << QByteArray("@UPPER@[autorun]\nopen=setup.exe\n") << "setup.exe" << "E:\\setup.exe";
-}
-
-void DispatchTest::autorunProgramStartsOnTheDrive()
-{
-    QFETCH(QByteArray, inf);
-    QFETCH(QString, program);
-    QFETCH(QString, commandLine);
-    Rig rig;
-    const bool upper = inf.startsWith("@UPPER@");
-    touch(rig.discFile(upper ? QStringLiteral("AUTORUN.INF") : QStringLiteral("autorun.inf")), inf.mid(upper ? 7 : 0));
-    touch(rig.discFile(program));
-
-    rig.program.Main(QStringLiteral("E:"));
-
-    QVERIFY(rig.env.boxes.shown.isEmpty());
-    QCOMPARE(rig.env.starter.started.size(), 1);
-    QCOMPARE(rig.env.starter.started[0].commandLine, commandLine);
-    QCOMPARE(rig.env.starter.started[0].windowStyle, 1);
-    QCOMPARE(rig.env.starter.started[0].workingDirectory, QDir(rig.disc).canonicalPath());
-    QCOMPARE(rig.env.paths().currentDrive(), std::optional<QChar>(QLatin1Char('E')));
-    QVERIFY(!rig.program.forms().anyLoaded());
-    QVERIFY(rig.settings.reads.isEmpty());
-}
-
-void DispatchTest::nothingToStartShowsTheChooser_data()
-{
-    QTest::addColumn<QByteArray>("inf");   // empty: no autorun.inf
-    QTest::newRow("no autorun.inf") << QByteArray();
-    QTest::newRow("no open entry") << QByteArray("[autorun]\nicon=setup.exe\n");
-    QTest::newRow("open in another section") << QByteArray("[other]\nopen=setup.exe\n[autorun]\n");
-    QTest::newRow("literal not-found value") << QByteArray("[autorun]\nopen=[NOT FOUND]\n");
-    QTest::newRow("program with arguments") << QByteArray("[autorun]\nopen=setup.exe /s\n");
-    QTest::newRow("quoted with index") << QByteArray("[autorun]\nopen=\"setup.exe\",0\n");
-    QTest::newRow("no such program") << QByteArray("[autorun]\nopen=missing.exe\n");
-    QTest::newRow("climbing out of the disc") << QByteArray("[autorun]\nopen=..\\..\\..\\..\\bin\\sh\n");
-    QTest::newRow("a linux path") << QByteArray("[autorun]\nopen=/bin/sh\n");
-    QTest::newRow("a folder") << QByteArray("[autorun]\nopen=sub\n");
-    QTest::newRow("empty value") << QByteArray("[autorun]\nopen=\n");
-    static const char garbage[] = "\x00\xff\xfe[autorun\x00open=setup.exe";
-    QTest::newRow("binary garbage") << QByteArray(garbage, sizeof garbage - 1);
-}
-
-void DispatchTest::nothingToStartShowsTheChooser()
-{
-    QFETCH(QByteArray, inf);
-    Rig rig;
-    if (!inf.isEmpty())
-        touch(rig.discFile(QStringLiteral("autorun.inf")), inf);
-    touch(rig.discFile(QStringLiteral("setup.exe")));
-    makeFolder(rig.discFile(QStringLiteral("sub")));
-
-    rig.program.Main(QStringLiteral("E:"));
-
-    QVERIFY(rig.env.boxes.shown.isEmpty());
-    QVERIFY(rig.env.starter.started.isEmpty());
-    QVERIFY(rig.program.forms().isTarvicLoaded());
-    QVERIFY(rig.program.forms().frmTarvic().isVisible());
-    // The chooser is shown while the process works on the target drive.
-    QCOMPARE(rig.env.paths().currentDrive(), std::optional<QChar>(QLatin1Char('E')));
-    QCOMPARE(QDir::currentPath(), QDir(rig.disc).canonicalPath());
-    rig.program.forms().unloadTarvic();
-}
-
-void DispatchTest::emptyDriveRepeatsTheDiscRequest()
-{
-    Rig rig;
-    const QString player = rig.player();
-    rig.configure({{Key::AudioCD, player}});
-    // Three Retry answers; the disc goes in while the third box is up.
-    rig.env.boxes.answers = {4, 4, 4};
-    rig.env.boxes.whileShown = [&rig](const ShownBox &) {
-        if (rig.env.boxes.shown.size() == 3)
-            touch(rig.discFile(QStringLiteral("track01.cda")));
-    };
-
-    rig.program.Main(QStringLiteral("E:"));
-
-    QCOMPARE(rig.env.boxes.shown.size(), 3);
-    for (const ShownBox &box : std::as_const(rig.env.boxes.shown)) {
-        QCOMPARE(box.text, QStringLiteral("No disc was found in drive E:.  Please insert a disc and try again"));
-        QCOMPARE(box.title, QStringLiteral("Disc Request"));
-        QCOMPARE(box.flags, 21);
-    }
-    QCOMPARE(rig.env.starter.started.size(), 1);
-    QCOMPARE(rig.env.starter.started[0].commandLine, player);
-    QVERIFY(!rig.program.forms().anyLoaded());
-}
-
-void DispatchTest::cancelAtTheDiscRequestStartsNothing()
-{
-    Rig rig;
-    rig.env.boxes.answers = {4, 2};
-    rig.program.Main(QStringLiteral("E:"));
-    QCOMPARE(rig.boxTitles(), (QStringList{QStringLiteral("Disc Request"), QStringLiteral("Disc Request")}));
-    QVERIFY(rig.env.starter.started.isEmpty());
-    QVERIFY(!rig.program.forms().anyLoaded());
-}
-
-void DispatchTest::driveGoneDuringTheWaitGivesNoSecondUsage()
-{
-    Rig rig;
-    rig.env.boxes.answers = {4};
-    rig.env.boxes.whileShown = [&rig](const ShownBox &) {
-        QFile::remove(rig.env.mapFolder() + QStringLiteral("/e:"));
-    };
-    rig.program.Main(QStringLiteral("E:"));
-    // The wait ends; changing to the vanished drive is the failure that follows.
-    QCOMPARE(rig.boxTitles(), (QStringList{QStringLiteral("Disc Request"), QStringLiteral("Error")}));
-    QVERIFY(rig.env.boxes.shown[1].text.startsWith(QStringLiteral("An error has occured: Device unavailable")));
-    QVERIFY(rig.env.boxes.shown[1].text.endsWith(QStringLiteral(", 68")));
-    QVERIFY(rig.env.starter.started.isEmpty());
-    QVERIFY(!rig.program.forms().anyLoaded());
-}
-
-void DispatchTest::startFailureEndsInTheErrorBox()
-{
-    Rig rig;
-    touch(rig.discFile(QStringLiteral("autorun.inf")), "[autorun]\nopen=setup.exe\n");
-    touch(rig.discFile(QStringLiteral("setup.exe")));
-    rig.env.starter.failWith = [](const QString &) {
-        throw RuntimeError(5, QStringLiteral("Invalid procedure call or argument: Wine is needed"));
-    };
-    rig.program.Main(QStringLiteral("E:"));
-    QCOMPARE(rig.boxTitles(), QStringList{QStringLiteral("Error")});
-    QCOMPARE(rig.env.boxes.shown[0].text,
-             QStringLiteral("An error has occured: Invalid procedure call or argument: Wine is needed, 5"));
-    QVERIFY(!rig.program.forms().anyLoaded());
-}
 
 QTEST_MAIN(DispatchTest)
 #include "test_dispatch.moc"

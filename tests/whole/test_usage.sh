@@ -3,9 +3,7 @@
 . "$(dirname "$0")/lib.sh"
 
 start_app Q:
-win=$(wait_window "Tarvic Usage")
-press "$win" Return
-status=$(wait_exit)
-[ "$status" = 0 ] || fail "exit status $status"
+press "$(wait_window "Tarvic Usage")" Return
+[ "$(wait_exit)" = 0 ] || fail "exit status; $(cat "$WORK/out")"
 no_windows
 echo "PASS usage box"
