@@ -65,6 +65,8 @@ private:
     void OD_Click();
     void Cancel_Click();
 
+    // The start-up's own variable, not a copy: the window may be created before
+    // the drive is known, and must see it once it is.
     const QString &TargetDrive;
     DrivePaths &m_paths;
     ProgramStarter &m_starter;
