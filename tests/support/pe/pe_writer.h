@@ -9,20 +9,18 @@
 
 namespace tarvic::test {
 
-// One image of an icon: the bytes of the RT_ICON resource and what the group says
-// of it. The group's fields may be set to lie about the image.
+// One image of an icon: the bytes of the RT_ICON resource and what the group says of it.
 struct IconImage
 {
-    QByteArray data;     // a DIB (BITMAPINFOHEADER, palette, colour bits, AND mask) or a PNG
-    int width = 0;       // 1..256 (256 is stored as 0)
+    QByteArray data;   // a DIB (BITMAPINFOHEADER, palette, colour bits, AND mask) or a PNG
+    int width = 0;     // 1..256 (256 is stored as 0)
     int height = 0;
     int bitCount = 0;
-    int colourCount = 0; // 0 for 8 bits and more
-    quint16 id = 0;      // 0: the next free id
 };
 
-// A square picture of one colour with a transparent 4x4 notch at the top left and a
-// white dot in the middle, so a test can tell images apart by colour and see the mask.
+// A square picture of one colour with a transparent notch at the top left (an eighth
+// of the side, at least 4x4, so it survives scaling to 32) and a white dot in the
+// middle, so a test can tell images apart by colour and see the mask.
 QImage drawIconImage(int size, QColor colour);
 // The picture as a DIB icon image of 1, 4, 8, 16, 24 or 32 bits per pixel (palettes
 // are made from the picture's own colours).
@@ -33,61 +31,34 @@ IconImage pngIcon(const QImage &picture);
 struct IconGroup
 {
     QList<IconImage> images;
-    QString name;        // non-empty: a named resource, stored before the numbered ones
-    quint16 id = 0;      // 0: the next free id
-};
-
-// Damage done to the program after it is built; one at a time.
-enum class PeDamage {
-    None,
-    LfanewHuge,                 // e_lfanew far past the end of the file
-    AbsurdSectionCount,         // 65535 sections
-    ResourceRvaOutside,         // the resource directory lies in no section
-    SectionPointerHuge,         // .rsrc's raw data pointer near 4 GB
-    SectionSizesHuge,           // .rsrc's raw and virtual sizes near 4 GB
-    AbsurdRootCounts,           // 65535 named and 65535 id entries at the root
-    GroupTypeLoopsToRoot,       // RT_GROUP_ICON's directory is the root itself
-    GroupNameLoopsToRoot,       // the first group's language directory is the root
-    LanguageDirLoopsToItself,   // the first group's language entry points back at its directory
-    OverlappingDirectories,     // the group type's directory starts inside the root directory
-    GroupDataIsTheDirectory,    // the first group's data entry points at the root directory
-    AbsurdGroupCount,           // the first group claims 65535 images
-    GroupSizeHuge,              // the first group's data entry size is 0xFFFFFFFF
-    IconSizesHuge,              // every RT_ICON data entry size is 0xFFFFFFFF
-    BestImageHeaderBroken,      // the DIB header of the first group's 32x32 images is garbage
+    QString name;      // non-empty: a named resource, stored before the numbered ones
+    quint16 id = 0;    // 0: numbered by its place among the groups
 };
 
 struct PeRecipe
 {
     bool pe64 = false;
-    bool resources = true;           // false: no resource directory at all
-    QList<IconGroup> groups;         // empty: resources without any icon
-    quint16 language = 0x409;
-    PeDamage damage = PeDamage::None;
+    bool resources = true;     // false: no resource directory at all
+    QList<IconGroup> groups;   // empty: resources without any icon
 };
 
-// Where the builder put things, for tests that patch bytes themselves. Offsets
-// inside the resource section are relative to its start (the root directory).
+// Where the builder put things (file offsets), for tests that damage bytes themselves.
 struct PeLayout
 {
     quint32 peHeader = 0;
     quint32 optionalHeader = 0;
-    quint32 sectionTable = 0;
-    quint32 resourceFile = 0;        // file offset of the root directory
+    quint32 dataDirectories = 0;   // NumberOfRvaAndSizes; the directories follow it
+    quint32 sectionTable = 0;      // .text, then .rsrc
+    quint32 resourceFile = 0;      // the root directory
     quint32 resourceRva = 0;
-    struct Item
-    {
-        quint32 languageDir = 0;
-        quint32 dataEntry = 0;
-        quint32 data = 0;
-        quint32 size = 0;
-    };
-    QMap<quint32, quint32> typeDirs;        // by type id
+    // entry: what leads to it (for a type, its entry in the root; that alone is set).
+    struct Item { quint32 entry = 0, languageDir = 0, dataEntry = 0, data = 0, size = 0; };
+    QMap<quint32, Item> types;              // by type id
     QMap<quint32, QList<Item>> items;       // by type id, in stored order
 };
 
 // A valid Windows program (PE32 or PE32+) with a .text section that returns at once
-// and a .rsrc section holding the icon groups.
+// and a .rsrc section holding the icon groups (RT_GROUP_ICON 14, RT_ICON 3).
 QByteArray buildPe(const PeRecipe &recipe, PeLayout *layout = nullptr);
 // Writes the program; a totalSize beyond its length adds a sparse payload after it
 // (as installers append their archives). False when the file cannot be written.
