@@ -10,6 +10,7 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <linux/capability.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -66,6 +67,25 @@ private Q_SLOTS:
                          && !taken.intersects(x->geometry()), qPrintable(x->objectName()));
             taken += x->geometry();
         }
+    }
+
+    // A disc is untrusted: a link counts only while it leads to a file on the disc,
+    // and a named pipe must neither be listed nor stall the listing.
+    void linksAndPipesOnTheDisc()
+    {
+        Chooser c;
+        const QString outside = c.env.newFolder(u"outside"_s);
+        touch(outside + u"/evil.exe"_s);
+        touch(c.disc + u"/real.exe"_s);
+        QVERIFY(QFile::link(u"real.exe"_s, c.disc + u"/inside.exe"_s));
+        QVERIFY(QFile::link(outside + u"/evil.exe"_s, c.disc + u"/outside.exe"_s));
+        QVERIFY(QFile::link(c.disc + u"/gone.exe"_s, c.disc + u"/dangling.exe"_s));
+        QCOMPARE(::mkfifo(QFile::encodeName(c.disc + u"/pipe.exe"_s).constData(), 0644), 0);
+        QVERIFY(c.open({}));
+        QStringList shown;
+        for (int i = 0; i < c.w->EXElist->count(); ++i)
+            shown << c.w->EXElist->item(i)->text();
+        QCOMPARE(shown, (QStringList{u"inside.exe"_s, u"real.exe"_s}));
     }
 
     // Keys go to the focused control; "click:N" and "dblclick:N" hit row N; "rm" removes a.exe.
