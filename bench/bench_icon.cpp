@@ -7,7 +7,7 @@
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
 #include "platform/optical_devices.h"
-#include "support/pe/pe_writer.h"
+#include "samples/pe_writer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 using namespace tarvic;
-using namespace tarvic::test;
+using namespace tarvic::samples;
 
 namespace {
 

@@ -4,7 +4,7 @@
 //   make_samples <output folder> <sample.sh>
 //   make_samples --seeds <folder>
 
-#include "support/pe/pe_writer.h"
+#include "samples/pe_writer.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -12,7 +12,7 @@
 #include <QtEndian>
 #include <cstdio>
 
-using namespace tarvic::test;
+using namespace tarvic::samples;
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "chooser/file_list_box.h"
 #include "chooser/frmtarvic.h"
 #include "startup/maintarvic.h"
-#include "support/pe/pe_writer.h"
+#include "samples/pe_writer.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -16,6 +16,7 @@
 
 using namespace tarvic;
 using namespace tarvic::test;
+using namespace tarvic::samples;
 using namespace Qt::StringLiterals;
 
 // A window on the folder drive E:, shown on the files it is given.

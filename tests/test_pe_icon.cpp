@@ -2,7 +2,7 @@
 // Pellor::FileIcon on a mapped drive. The programs are made by the PE generator.
 #include "components/pe_icon.h"
 #include "components/pellor.h"
-#include "support/pe/pe_writer.h"
+#include "samples/pe_writer.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -11,6 +11,8 @@
 using namespace Qt::StringLiterals;
 
 namespace tarvic::test {
+
+using namespace tarvic::samples;
 
 // Icon groups split by '|', each of images "size:bits:colour" ("png" for the bits: a
 // PNG image) and a name in capitals, if any.

@@ -1,11 +1,11 @@
-#include "support/pe/pe_writer.h"
+#include "samples/pe_writer.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QPainter>
 #include <algorithm>
 
-namespace tarvic::test {
+namespace tarvic::samples {
 
 namespace {
 
@@ -237,4 +237,4 @@ bool writePe(const QString &path, const PeRecipe &recipe, qint64 totalSize)
     return totalSize <= bytes.size() || f.resize(totalSize);
 }
 
-} // namespace tarvic::test
+} // namespace tarvic::samples
