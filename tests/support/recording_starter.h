@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QList>
 #include <QString>
-#include <functional>
 
 namespace tarvic::test {
 
@@ -21,11 +20,8 @@ struct StartedProgram
 struct RecordingStarter final : ProgramStarter
 {
     QList<StartedProgram> started;
-    std::function<void(const QString &)> failWith;   // set to make a start throw
     void start(const QString &commandLine, int windowStyle) override
     {
-        if (failWith)
-            failWith(commandLine);
         started << StartedProgram{commandLine, windowStyle, QDir::currentPath()};
     }
 };

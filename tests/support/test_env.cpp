@@ -73,18 +73,20 @@ QString TestEnv::newFolder(const QString &name)
 
 void TestEnv::mapDrive(QChar letter, const QString &folder)
 {
-    const QString link = mapFolder() + QLatin1Char('/') + letter.toLower() + QLatin1Char(':');
-    QFile::remove(link);
-    if (::symlink(QFile::encodeName(folder).constData(), QFile::encodeName(link).constData()) != 0)
-        qFatal("cannot link %s", qPrintable(link));
+    link(letter.toLower() + QStringLiteral(":"), folder);
 }
 
 void TestEnv::mapDevice(QChar letter, const QString &device)
 {
-    const QString link = mapFolder() + QLatin1Char('/') + letter.toLower() + QStringLiteral("::");
-    QFile::remove(link);
-    if (::symlink(QFile::encodeName(device).constData(), QFile::encodeName(link).constData()) != 0)
-        qFatal("cannot link %s", qPrintable(link));
+    link(letter.toLower() + QStringLiteral("::"), device);
+}
+
+void TestEnv::link(const QString &entry, const QString &target)
+{
+    const QString path = mapFolder() + QLatin1Char('/') + entry;
+    QFile::remove(path);
+    if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path).constData()) != 0)
+        qFatal("cannot link %s", qPrintable(path));
 }
 
 Drives &TestEnv::drives()

@@ -39,11 +39,10 @@ struct ScriptedFolderPicker final : FolderPicker
 {
     QStringList answers;
     QStringList prompts;
-    QList<short> options;
     QString BrowseForFolder(const QString &Desc, short o) override
     {
+        Q_UNUSED(o);
         prompts << Desc;
-        options << o;
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }
 };
@@ -79,6 +78,8 @@ public:
     ScriptedFolderPicker folderPicker;
 
 private:
+    void link(const QString &entry, const QString &target);
+
     QTemporaryDir m_home;
     QByteArray m_oldXdg;
     bool m_hadXdg;
