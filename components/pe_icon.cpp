@@ -179,45 +179,45 @@ bool PeIconReader::loadHeaders()
     m_loaded = true;
     m_size = m_device.size();
     if (m_device.isSequential() || !m_device.isReadable())
-        return fail(Status::NotProgram);
+        return false;
 
     QByteArray dos;
     if (!readAt(0, 64, dos) || !dos.startsWith("MZ"))
-        return fail(Status::NotProgram);
+        return false;
     const quint32 peAt = u32(dos, 0x3c);
     QByteArray coff;
     if (!readAt(peAt, 24, coff))
-        return fail(Status::Damaged);
+        return false;
     if (!coff.startsWith(QByteArray("PE\0\0", 4)))
-        return fail(Status::NotProgram);
+        return false;
     const quint16 sectionCount = u16(coff, 6);
     const quint16 optionalSize = u16(coff, 20);
     QByteArray opt;
     if (!readAt(quint64(peAt) + 24, optionalSize, opt) || opt.size() < 2)
-        return fail(Status::Damaged);
+        return false;
 
     qsizetype countAt, dirsAt;
     switch (u16(opt, 0)) {
     case 0x10b: countAt = 92; dirsAt = 96; break;    // PE32
     case 0x20b: countAt = 108; dirsAt = 112; break;  // PE32+
-    default: return fail(Status::NotProgram);
+    default: return false;
     }
     if (opt.size() < countAt + 4)
-        return fail(Status::Damaged);
+        return false;
     const quint32 dirCount = u32(opt, countAt);
     if (dirCount <= 2)
-        return fail(Status::NoResources);
+        return false;
     if (opt.size() < dirsAt + 3 * 8)
-        return fail(Status::Damaged);
+        return false;
     m_resourceRva = u32(opt, dirsAt + 2 * 8);
     if (m_resourceRva == 0)
-        return fail(Status::NoResources);
+        return false;
 
     if (sectionCount == 0 || sectionCount > MaxSections)
-        return fail(Status::Damaged);
+        return false;
     QByteArray table;
     if (!readAt(quint64(peAt) + 24 + optionalSize, quint64(sectionCount) * 40, table))
-        return fail(Status::Damaged);
+        return false;
     for (int i = 0; i < sectionCount; ++i) {
         const qsizetype at = qsizetype(i) * 40;
         const quint32 virtualSize = u32(table, at + 8);
@@ -286,55 +286,36 @@ bool PeIconReader::leafOf(const DirEntry &nameEntry, std::optional<quint32> lang
 
 QList<PeIconEntry> PeIconReader::firstGroup()
 {
-    m_status = Status::Ok;
     if (!loadHeaders())
         return {};
-    if (!readDirectory(0, m_types)) {
-        fail(Status::Damaged);
+    if (!readDirectory(0, m_types))
         return {};
-    }
     const auto type = std::find_if(m_types.cbegin(), m_types.cend(),
                                    [](const DirEntry &e) { return !e.named && e.nameOrId == RtGroupIcon; });
-    if (type == m_types.cend()) {
-        fail(Status::NoIconGroup);
+    if (type == m_types.cend())
         return {};
-    }
     QList<DirEntry> names;
-    if (!type->subdir || type->offset == 0 || !readDirectory(type->offset, names)) {
-        fail(Status::Damaged);
+    if (!type->subdir || type->offset == 0 || !readDirectory(type->offset, names))
         return {};
-    }
-    if (names.isEmpty()) {
-        fail(Status::NoIconGroup);
+    if (names.isEmpty())
         return {};
-    }
-    if (names.first().offset == type->offset) {
-        fail(Status::Damaged);
+    if (names.first().offset == type->offset)
         return {};
-    }
     quint32 rva = 0, size = 0, language = 0;
     QByteArray group;
     if (!leafOf(names.first(), std::nullopt, rva, size, &language) || size < 6
-        || size > MaxImageBytes || !readRva(rva, size, group)) {
-        fail(Status::Damaged);
+        || size > MaxImageBytes || !readRva(rva, size, group))
         return {};
-    }
     m_groupLanguage = language;
-    if (u16(group, 2) != 1) {
-        fail(Status::Damaged);
+    if (u16(group, 2) != 1)
         return {};
-    }
     const int declared = u16(group, 4);
-    if (declared == 0) {
-        fail(Status::NoIconGroup);
+    if (declared == 0)
         return {};
-    }
     // A count larger than the data holds: the entries that are there still count.
     const int count = std::min<qsizetype>(declared, (group.size() - 6) / 14);
-    if (count == 0) {
-        fail(Status::Damaged);
+    if (count == 0)
         return {};
-    }
     QList<PeIconEntry> entries;
     for (int i = 0; i < count; ++i) {
         const qsizetype at = 6 + qsizetype(i) * 14;
@@ -390,22 +371,14 @@ QList<PeIconEntry> PeIconReader::ranked(QList<PeIconEntry> entries)
     return entries;
 }
 
-std::optional<PeIconImage> choosePeIconImage(QIODevice &device)
-{
-    PeIconReader reader(device);
-    const QList<PeIconEntry> ranked = PeIconReader::ranked(reader.firstGroup());
-    for (const PeIconEntry &e : ranked.first(std::min<qsizetype>(ranked.size(), PeIconReader::MaxTries))) {
-        if (std::optional<QByteArray> data = reader.iconData(e.id))
-            return PeIconImage{e, *data, isPng(*data)};
-    }
-    return std::nullopt;
-}
+namespace {
 
-std::optional<QImage> decodePeIconImage(const PeIconImage &image)
+// One image (DIB through the ICO reader, PNG directly); none when damaged.
+std::optional<QImage> decodeIconImage(const QByteArray &image)
 {
-    if (isPng(image.data)) {
+    if (isPng(image)) {
         QBuffer buffer;
-        buffer.setData(image.data);
+        buffer.setData(image);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer, "png");
         const QSize size = reader.size();
@@ -417,10 +390,10 @@ std::optional<QImage> decodePeIconImage(const PeIconImage &image)
         return decoded;
     }
 
-    const std::optional<Dib> dib = plausibleDib(image.data);
+    const std::optional<Dib> dib = plausibleDib(image);
     if (!dib)
         return std::nullopt;
-    const QByteArray data = dib->bits == 16 ? widenSixteenBits(image.data, *dib) : image.data;
+    const QByteArray data = dib->bits == 16 ? widenSixteenBits(image, *dib) : image;
     const int width = dib->width;
     const int height = dib->height;
     const int bits = dib->bits == 16 ? 24 : dib->bits;
@@ -440,9 +413,11 @@ std::optional<QImage> decodePeIconImage(const PeIconImage &image)
     QImage decoded = QImage::fromData(ico, "ICO");
     if (decoded.isNull() || decoded.width() != width || decoded.height() != height)
         return std::nullopt;
-    applyMask(decoded, image.data, *dib);
+    applyMask(decoded, image, *dib);
     return decoded;
 }
+
+} // namespace
 
 std::optional<QImage> readPeIcon(QIODevice &device)
 {
@@ -452,7 +427,7 @@ std::optional<QImage> readPeIcon(QIODevice &device)
         const std::optional<QByteArray> data = reader.iconData(e.id);
         if (!data)
             continue;
-        if (std::optional<QImage> decoded = decodePeIconImage({e, *data, isPng(*data)}))
+        if (std::optional<QImage> decoded = decodeIconImage(*data))
             return decoded;
     }
     return std::nullopt;

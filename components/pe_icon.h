@@ -20,14 +20,6 @@ struct PeIconEntry
     int index = 0;      // place in the group
 };
 
-// The bytes of one icon image: a DIB (header, palette, colour bits, AND mask) or a PNG.
-struct PeIconImage
-{
-    PeIconEntry entry;
-    QByteArray data;
-    bool png = false;
-};
-
 // Reads the icon of a Windows program (PE32 or PE32+) the way the desktop shows it:
 // the first icon group of the resource directory, and of that group the image
 // nearest 32x32. Only the headers, the resource directory and the chosen image are
@@ -36,25 +28,15 @@ struct PeIconImage
 class PeIconReader
 {
 public:
-    enum class Status {
-        Ok,
-        NotProgram,     // no MZ/PE signature, an unknown optional header
-        NoResources,    // a program without a resource directory
-        NoIconGroup,    // resources, but no icon group
-        Damaged,        // an offset, size or count that does not fit
-    };
-
     // The device must be open, readable and random-access.
     explicit PeIconReader(QIODevice &device);
 
-    // The entries of the first icon group, in group order. Empty when there is none;
-    // status() says why.
+    // The entries of the first icon group, in group order. Empty when there is none.
     QList<PeIconEntry> firstGroup();
     // The bytes of the RT_ICON resource `id`, preferring the group's language;
     // none when it is missing, out of bounds or larger than the cap.
     std::optional<QByteArray> iconData(quint16 id);
 
-    Status status() const { return m_status; }
 
     // Best first: nearest 32x32 (a larger image before an equally near smaller one),
     // then most colours, then the earlier place in the group.
@@ -77,7 +59,6 @@ private:
     // language level; fills rva and size.
     bool leafOf(const DirEntry &nameEntry, std::optional<quint32> language, quint32 &rva,
                 quint32 &size, quint32 *languageFound);
-    bool fail(Status s) { m_status = s; return false; }
 
     QIODevice &m_device;
     qint64 m_size = 0;
@@ -90,15 +71,7 @@ private:
     bool m_iconDirRead = false;
     quint32 m_iconDir = 0;
     QList<DirEntry> m_iconIds;
-    Status m_status = Status::Ok;
 };
-
-// The bytes of the image that would be shown: the best-ranked entry of the first
-// group whose data can be read (of the first MaxTries). None for a file without an
-// icon or a damaged one.
-std::optional<PeIconImage> choosePeIconImage(QIODevice &device);
-// Decodes one image (DIB through the ICO reader, PNG directly); none when damaged.
-std::optional<QImage> decodePeIconImage(const PeIconImage &image);
 
 // The program's icon image: the best-ranked entry that decodes (of the first
 // MaxTries). None for anything that is not a program with a readable icon.
