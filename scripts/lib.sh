@@ -4,7 +4,7 @@
 TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6 fonts-dejavu-core)
-TEST_PACKAGES=(xvfb xauth xdotool x11-utils desktop-file-utils dbus-daemon clang libclang-rt-14-dev imagemagick groff-base)
+TEST_PACKAGES=(xvfb xdotool imagemagick desktop-file-utils dbus-daemon)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
