@@ -8,9 +8,9 @@
 #include "platform/drive_map.h"
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
-#include "platform/message_boxes.h"
 #include "platform/optical_devices.h"
 #include "platform/program_starter.h"
+#include "ui/message_boxes.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // Reading "open" from a 1 GB autorun.inf of random bytes against a real 200-byte
 // one: the junk must cost at most twice as much. Last line: ini_ratio=<junk/real>.
-#include "components/ini_tool.h"
+#include "components/ini_reader.h"
 
 #include <QDir>
 #include <QFile>

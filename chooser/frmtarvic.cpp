@@ -2,11 +2,11 @@
 
 #include "chooser/caption_label.h"
 #include "chooser/file_list_box.h"
-#include "platform/message_boxes.h"
 #include "platform/program_starter.h"
 #include "platform/runtime_error.h"
-#include "platform/twips.h"
-#include "platform/untrapped.h"
+#include "ui/message_boxes.h"
+#include "ui/twips.h"
+#include "ui/untrapped.h"
 
 #include <QCheckBox>
 #include <QDir>

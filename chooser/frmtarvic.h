@@ -2,7 +2,7 @@
 
 #include "components/ini_tool.h"
 #include "components/pellor.h"
-#include "platform/form.h"
+#include "ui/form.h"
 
 #include <QPixmap>
 

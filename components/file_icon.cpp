@@ -1,5 +1,6 @@
+#include "components/file_icon.h"
+
 #include "components/pe_icon.h"
-#include "components/pellor.h"
 
 #include <QFile>
 #include <QIcon>
@@ -34,14 +35,9 @@ QPixmap fallbackProgramIcon()
     return QPixmap::fromImage(drawnProgramIcon());
 }
 
-QPixmap Pellor::FileIcon(const QString &path)
+QPixmap programFileIcon(const QByteArray &native)
 {
-    // Whatever is missing, unreadable or damaged gets the desktop's program icon:
-    // the chooser must go on working after the disc was taken out.
-    const Resolved r = m_paths.resolve(path);
-    if (!r.found || r.folder || r.virtualFile)
-        return fallbackProgramIcon();
-    const std::optional<QImage> image = readPeIcon(QFile::decodeName(r.native));
+    const std::optional<QImage> image = readPeIcon(QFile::decodeName(native));
     if (!image)
         return fallbackProgramIcon();
     if (image->size() == QSize(32, 32))

@@ -1,4 +1,4 @@
-#include "components/ini_tool.h"
+#include "components/ini_reader.h"
 
 #include <QStringDecoder>
 #include <QStringView>

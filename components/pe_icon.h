@@ -79,10 +79,4 @@ std::optional<QImage> readPeIcon(QIODevice &device);
 std::optional<QImage> readPeIcon(const QString &nativePath);
 std::optional<QImage> readPeIconFromBytes(const QByteArray &bytes);
 
-// The picture for programs without an icon of their own: the desktop theme's icon
-// for executables, or a drawn program window where no theme has one. 32x32.
-QPixmap fallbackProgramIcon();
-// The drawn one alone, for comparisons.
-QImage drawnProgramIcon();
-
 } // namespace tarvic

@@ -1,9 +1,9 @@
 #include "configure/frmconfigure.h"
 
 #include "configure/pickers.h"
-#include "platform/twips.h"
-#include "platform/untrapped.h"
 #include "settings/settings_store.h"
+#include "ui/twips.h"
+#include "ui/untrapped.h"
 
 #include <QEvent>
 #include <QGroupBox>

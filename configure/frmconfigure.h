@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/form.h"
+#include "ui/form.h"
 
 class QGroupBox;
 class QLabel;

@@ -1,15 +1,16 @@
+#include "config.h"
 #include "configure/qt_pickers.h"
 #include "platform/config_paths.h"
 #include "platform/drive_map.h"
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
-#include "platform/message_boxes.h"
 #include "platform/optical/linux_optical_devices.h"
 #include "platform/runtime_error.h"
 #include "platform/system_starter.h"
-#include "platform/untrapped.h"
 #include "settings/settings_store.h"
 #include "startup/maintarvic.h"
+#include "ui/message_boxes.h"
+#include "ui/untrapped.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -30,6 +31,7 @@ int main(int argc, char *argv[])
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvic"));
+    QApplication::setApplicationVersion(QStringLiteral(TARVIC_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
 
     LinuxOpticalDevices optical;

@@ -3,10 +3,10 @@
 #include "chooser/frmtarvic.h"
 #include "configure/frmconfigure.h"
 #include "platform/drive_paths.h"
-#include "platform/message_boxes.h"
 #include "platform/program_starter.h"
 #include "platform/runtime_error.h"
 #include "settings/settings_store.h"
+#include "ui/message_boxes.h"
 
 namespace tarvic {
 

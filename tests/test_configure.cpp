@@ -3,8 +3,8 @@
 #include "configure/frmconfigure.h"
 #include "configure/qt_pickers.h"
 #include "platform/runtime_error.h"
-#include "platform/untrapped.h"
 #include "support/test_env.h"
+#include "ui/untrapped.h"
 
 #include <QtTest>
 #include <QtWidgets>

@@ -1,5 +1,6 @@
 // Icons of Windows programs: which image is chosen, damaged and hostile files, and
 // Pellor::FileIcon on a mapped drive. The programs are made by the PE generator.
+#include "components/file_icon.h"
 #include "components/pe_icon.h"
 #include "components/pellor.h"
 #include "samples/pe_writer.h"

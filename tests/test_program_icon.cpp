@@ -1,5 +1,5 @@
 // The program's own icon, also where the SVG image plugin is not installed.
-#include "platform/program_icon.h"
+#include "ui/program_icon.h"
 
 #include <QtTest>
 #include <QtWidgets>

@@ -1,7 +1,7 @@
 // The INI reader on arbitrary autorun.inf contents. Besides crashes, leaks and
 // hangs it checks that an answer never depends on how the bytes arrive, is never
 // longer than 65,535 characters and never holds a NUL.
-#include "components/ini_tool.h"
+#include "components/ini_reader.h"
 
 #include <QByteArray>
 #include <QString>

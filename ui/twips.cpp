@@ -1,4 +1,4 @@
-#include "platform/twips.h"
+#include "ui/twips.h"
 
 #include <QFontMetrics>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "platform/program_icon.h"
+#include "ui/program_icon.h"
 
 #include <QFile>
 #include <QHash>

@@ -1,7 +1,7 @@
-#include "platform/form.h"
+#include "ui/form.h"
 
-#include "platform/program_icon.h"
-#include "platform/untrapped.h"
+#include "ui/program_icon.h"
+#include "ui/untrapped.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "platform/untrapped.h"
+#include "ui/untrapped.h"
 
 #include "platform/runtime_error.h"
 

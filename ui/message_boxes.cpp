@@ -1,6 +1,6 @@
-#include "platform/message_boxes.h"
+#include "ui/message_boxes.h"
 
-#include "platform/program_icon.h"
+#include "ui/program_icon.h"
 
 #include <QApplication>
 #include <QMessageBox>
