@@ -1,0 +1,219 @@
+#!/usr/bin/env bash
+# The real udisks2 stack for tests: systemd-udevd, a system bus and udisksd.
+#
+#   tests/stack/real_stack.sh COMMAND [ARGS...]
+#       starts what is not running yet, runs COMMAND with DBUS_SYSTEM_BUS_ADDRESS
+#       set to the bus udisksd serves, then stops exactly what it started (by process
+#       id) and exits with COMMAND's status. When the stack cannot start it says why
+#       on stderr and exits 1: a test run through it fails, it never passes unchecked.
+#
+#   . tests/stack/real_stack.sh      (from a bash test script)
+#       defines real_stack_start (returns non-zero and says why on failure) and
+#       real_stack_stop (also set as the EXIT trap by real_stack_start; a script
+#       that sets its own EXIT trap calls real_stack_stop from it).
+#
+# A part that already runs is used and left alone: the machine's udevd when it
+# answers a ping, the machine's system bus when it answers, a udisksd that owns
+# its name on that bus. What is missing is started here, which needs root:
+# udevd in the foreground (in the background of this shell), a dbus-daemon on a
+# private socket with the system bus's own policy files but no service activation,
+# and /usr/libexec/udisks2/udisksd. Readiness is awaited with a deadline
+# (REAL_STACK_DEADLINE seconds, 20 by default).
+#
+# The stack is global to the machine (loop devices, /media/<user>), so the whole
+# run holds /tmp/tarvic-real-stack.lock; a caller that already holds it, e.g. under
+# `flock /tmp/tarvic-real-stack.lock ctest ...`, passes it on and is not waited for.
+# In ctest such tests carry RESOURCE_LOCK real_udisks_stack.
+#
+# Helpers for the tests themselves, once the stack runs:
+#   make_ext4_image FOLDER IMAGE [LABEL]   an ext4 image holding FOLDER's files
+#   kernel_has_filesystem NAME             whether the kernel can mount NAME (iso9660...)
+#   udisks_call OBJECT INTERFACE METHOD SIGNATURE ARGS...   busctl on the stack's bus
+# Loop devices a test attaches are the test's to detach.
+
+REAL_STACK_LOCK=/tmp/tarvic-real-stack.lock
+REAL_STACK_DIR=
+REAL_STACK_PIDS=()          # what we started, in the order of starting
+REAL_STACK_NAMES=()
+REAL_STACK_MADE_RUN_UDEV=
+REAL_STACK_OLD_BUS=${DBUS_SYSTEM_BUS_ADDRESS-}
+REAL_STACK_HAD_BUS=${DBUS_SYSTEM_BUS_ADDRESS+set}
+
+real_stack_say() { echo "real udisks2 stack: $*" >&2; }
+
+real_stack_holding_lock() {
+    local fd
+    for fd in /proc/$$/fd/*; do
+        [ "$(readlink "$fd" 2>/dev/null)" = "$REAL_STACK_LOCK" ] && return 0
+    done
+    return 1
+}
+
+# real_stack_wait SECONDS COMMAND... : until COMMAND succeeds, or false at the deadline
+real_stack_wait() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@" >/dev/null 2>&1; do
+        [ "$SECONDS" -ge "$deadline" ] && return 1
+        sleep 0.1
+    done
+}
+
+real_stack_bus_answers() {
+    timeout 5 dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.GetId >/dev/null 2>&1
+}
+
+real_stack_udisks_owned() {
+    timeout 5 dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.UDisks2 2>/dev/null | grep -q 'boolean true'
+}
+
+# real_stack_launch NAME LOG COMMAND... : starts COMMAND in the background and records its pid
+real_stack_launch() {
+    local name=$1 log=$2
+    shift 2
+    "$@" </dev/null >>"$log" 2>&1 &
+    REAL_STACK_PIDS+=($!)
+    REAL_STACK_NAMES+=("$name")
+}
+
+real_stack_alive() { kill -0 "${REAL_STACK_PIDS[-1]}" 2>/dev/null; }
+
+real_stack_fail() {
+    local log=$1
+    shift
+    real_stack_say "$*"
+    if [ -n "$log" ] && [ -s "$log" ]; then
+        real_stack_say "its last words:"
+        tail -n 15 "$log" | sed 's/^/    /' >&2
+    fi
+    return 1
+}
+
+real_stack_need() {
+    local tool
+    for tool in "$@"; do
+        [ -x "$tool" ] || command -v "$tool" >/dev/null 2>&1 \
+            || { real_stack_say "$tool is missing (scripts/test installs udisks2, udev, dbus, e2fsprogs, systemd)"; return 1; }
+    done
+}
+
+real_stack_start() {
+    local deadline=${REAL_STACK_DEADLINE:-20}
+    real_stack_need dbus-daemon dbus-send busctl udevadm losetup mkfs.ext4 timeout flock \
+        /lib/systemd/systemd-udevd /usr/libexec/udisks2/udisksd || return 1
+    if ! real_stack_holding_lock; then
+        [ -e "$REAL_STACK_LOCK" ] || : >>"$REAL_STACK_LOCK"
+        exec {REAL_STACK_LOCK_FD}<"$REAL_STACK_LOCK" || { real_stack_say "cannot open $REAL_STACK_LOCK"; return 1; }
+        flock -w 900 "$REAL_STACK_LOCK_FD" || { real_stack_say "$REAL_STACK_LOCK stayed taken for 15 minutes"; return 1; }
+    fi
+    trap real_stack_stop EXIT
+    REAL_STACK_DIR=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-stack.XXXXXX") || return 1
+    local root=yes
+    [ "$(id -u)" -eq 0 ] || root=
+
+    # udevd: udisks2 learns of devices, loop devices included, from its database.
+    if ! timeout 5 udevadm control --ping >/dev/null 2>&1; then
+        [ -n "$root" ] || { real_stack_say "udevd does not run and only root may start it"; return 1; }
+        [ -d /run/udev ] || REAL_STACK_MADE_RUN_UDEV=yes
+        real_stack_launch udevd "$REAL_STACK_DIR/udevd.log" /lib/systemd/systemd-udevd
+        real_stack_wait "$deadline" udevadm control --ping \
+            || { real_stack_fail "$REAL_STACK_DIR/udevd.log" "systemd-udevd did not answer within $deadline s"; return 1; }
+    fi
+
+    # The system bus: the machine's when it answers, else a private one.
+    if [ -z "$REAL_STACK_HAD_BUS" ] && [ -S /run/dbus/system_bus_socket ]; then
+        export DBUS_SYSTEM_BUS_ADDRESS=unix:path=/run/dbus/system_bus_socket
+    fi
+    if [ -z "${DBUS_SYSTEM_BUS_ADDRESS-}" ] || ! real_stack_bus_answers; then
+        [ -n "$root" ] || { real_stack_say "no system bus answers and only root may start one for udisksd"; return 1; }
+        local conf=$REAL_STACK_DIR/system.conf socket=$REAL_STACK_DIR/system_bus_socket
+        # The system bus's policy (udisks2 owns its name as root only), relative
+        # includes made absolute; no user switch, pid file, syslog or activation, so
+        # nothing starts on this bus that we did not start.
+        sed -e "s|<listen>[^<]*</listen>|<listen>unix:path=$socket</listen>|" \
+            -e '/<user>/d' -e '/<fork\/>/d' -e '/<pidfile>/d' -e '/<syslog\/>/d' \
+            -e '/<standard_system_servicedirs\/>/d' -e '/<servicehelper>/d' -e '/selinux_root_relative/d' \
+            -e 's|<includedir>system.d</includedir>|<includedir>/usr/share/dbus-1/system.d</includedir>|' \
+            /usr/share/dbus-1/system.conf >"$conf" || { real_stack_say "cannot write $conf"; return 1; }
+        real_stack_launch dbus-daemon "$REAL_STACK_DIR/dbus.log" dbus-daemon --config-file="$conf" --nofork --nopidfile
+        export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$socket
+        real_stack_wait "$deadline" real_stack_bus_answers \
+            || { real_stack_fail "$REAL_STACK_DIR/dbus.log" "the private system bus did not answer within $deadline s"; return 1; }
+    fi
+
+    if ! real_stack_udisks_owned; then
+        [ -n "$root" ] || { real_stack_say "udisksd does not run and only root may start it"; return 1; }
+        real_stack_launch udisksd "$REAL_STACK_DIR/udisksd.log" /usr/libexec/udisks2/udisksd
+        local until=$((SECONDS + deadline))
+        until real_stack_udisks_owned; do
+            real_stack_alive || { real_stack_fail "$REAL_STACK_DIR/udisksd.log" "udisksd ended at start"; return 1; }
+            [ "$SECONDS" -ge "$until" ] \
+                && { real_stack_fail "$REAL_STACK_DIR/udisksd.log" "udisksd did not take its bus name within $deadline s"; return 1; }
+            sleep 0.1
+        done
+    fi
+    return 0
+}
+
+real_stack_stop() {
+    local i pid n
+    for ((i = ${#REAL_STACK_PIDS[@]} - 1; i >= 0; i--)); do
+        pid=${REAL_STACK_PIDS[i]}
+        kill "$pid" 2>/dev/null || continue
+        for n in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        if kill -0 "$pid" 2>/dev/null; then
+            real_stack_say "${REAL_STACK_NAMES[i]} ($pid) did not end on SIGTERM; killing it"
+            kill -KILL "$pid" 2>/dev/null
+        fi
+        wait "$pid" 2>/dev/null || true
+    done
+    REAL_STACK_PIDS=()
+    REAL_STACK_NAMES=()
+    # A udevd we started leaves its database behind; the machine had none.
+    if [ -n "$REAL_STACK_MADE_RUN_UDEV" ]; then rm -rf /run/udev; fi
+    REAL_STACK_MADE_RUN_UDEV=
+    if [ -n "$REAL_STACK_DIR" ]; then rm -rf "$REAL_STACK_DIR"; fi
+    REAL_STACK_DIR=
+    if [ -n "$REAL_STACK_HAD_BUS" ]; then export DBUS_SYSTEM_BUS_ADDRESS=$REAL_STACK_OLD_BUS; else unset DBUS_SYSTEM_BUS_ADDRESS; fi
+    if [ -n "${REAL_STACK_LOCK_FD-}" ]; then
+        exec {REAL_STACK_LOCK_FD}>&-
+        unset REAL_STACK_LOCK_FD
+    fi
+    trap - EXIT
+    return 0
+}
+
+make_ext4_image() {
+    local folder=$1 image=$2 label=${3:-TARVIC}
+    local kib
+    kib=$(du -sk "$folder" | cut -f1)
+    local out
+    rm -f "$image"
+    out=$(mkfs.ext4 -q -F -L "$label" -d "$folder" "$image" "$((kib + 4096))K" 2>&1) \
+        || { echo "mkfs.ext4 of $folder: $out" >&2; return 1; }
+}
+
+kernel_has_filesystem() {
+    grep -qw "$1" /proc/filesystems 2>/dev/null || modprobe -nq "$1" 2>/dev/null
+}
+
+udisks_call() {
+    local object=$1 interface=$2 method=$3
+    shift 3
+    busctl --system --timeout=30 call org.freedesktop.UDisks2 "$object" "$interface" "$method" "$@"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    set -u
+    [ $# -gt 0 ] || { echo "usage: $0 COMMAND [ARGS...]" >&2; exit 2; }
+    real_stack_start || { real_stack_stop; exit 1; }
+    "$@"
+    status=$?
+    real_stack_stop
+    exit "$status"
+fi
