@@ -10,7 +10,7 @@ Pellor::Pellor(DrivePaths &paths) : m_paths(paths) {}
 int Pellor::DriveStatus(const QString &drive)
 {
     const std::optional<QChar> letter = DriveMap::letterOf(drive);
-    return letter ? m_paths.drives().status(*letter) : 0;
+    return letter ? m_paths.drives().askStatus(*letter) : 0;
 }
 
 bool Pellor::FileExists(const QString &path)

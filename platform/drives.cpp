@@ -46,14 +46,24 @@ bool isMountPoint(const QByteArray &path)
 
 Drives::Drives(DriveMap map, OpticalDevices &optical) : m_map(std::move(map)), m_optical(optical) {}
 
+int Drives::askStatus(QChar letter)
+{
+    return status(letter, OpticalDevices::Asking::Afresh);
+}
+
 int Drives::status(QChar letter)
+{
+    return status(letter, OpticalDevices::Asking::Recent);
+}
+
+int Drives::status(QChar letter, OpticalDevices::Asking asking)
 {
     const DriveEntry e = entry(letter);
     switch (e.kind) {
     case DriveEntry::None:
         return 0;
     case DriveEntry::Device:
-        return m_optical.status(e.target);
+        return m_optical.status(e.target, asking);
     case DriveEntry::Folder:
         break;
     }
@@ -86,7 +96,7 @@ std::optional<QByteArray> Drives::root(QChar letter)
         return e.target;
     }
     case DriveEntry::Device:
-        if (m_optical.status(e.target) < 2)
+        if (m_optical.status(e.target, OpticalDevices::Asking::Recent) < 2)
             return std::nullopt;
         return m_optical.mountPoint(e.target, true);
     }
@@ -97,7 +107,7 @@ QStringList Drives::virtualRootFiles(QChar letter)
 {
     const DriveEntry e = entry(letter);
     QStringList names;
-    if (e.kind != DriveEntry::Device || m_optical.status(e.target) < 2)
+    if (e.kind != DriveEntry::Device || m_optical.status(e.target, OpticalDevices::Asking::Recent) < 2)
         return names;
     for (int track : m_optical.audioTracks(e.target))
         names << QStringLiteral("track%1.cda").arg(track, 2, 10, QLatin1Char('0'));

@@ -16,7 +16,10 @@ public:
     DriveEntry entry(QChar letter) const { return m_map.find(letter); }
 
     // 0 no such drive, 1 no disc, 2 a disc is in. A folder drive holds a disc when its
-    // folder exists and is not empty or is a mount point.
+    // folder exists and is not empty or is a mount point. askStatus asks a device
+    // afresh; status takes what such a question learnt a moment ago, so the path
+    // questions that follow a status question do not wake the drive again.
+    int askStatus(QChar letter);
     int status(QChar letter);
 
     // The native folder that stands for the drive's root, mounting a device's disc
@@ -29,6 +32,8 @@ public:
     const DriveMap &map() const { return m_map; }
 
 private:
+    int status(QChar letter, OpticalDevices::Asking asking);
+
     DriveMap m_map;
     OpticalDevices &m_optical;
 };

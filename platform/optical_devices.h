@@ -6,24 +6,31 @@
 
 namespace tarvic {
 
-// What the drive services need to know of an optical drive. The real one speaks
-// to the kernel and to udisks2; tests script one.
+// What the drive services need to know of the device behind an "e::" entry: an
+// optical drive, any other block device (a USB stick, its partition, a loop device),
+// or a disc image. The real one speaks to the kernel and to udisks2; tests script one.
 class OpticalDevices
 {
 public:
     virtual ~OpticalDevices() = default;
 
-    // 0 the device node is gone, 1 no disc (or an open tray), 2 a disc is ready.
-    // Throws RuntimeError when the device cannot be opened (naming the reason).
-    virtual int status(const QByteArray &device) = 0;
+    enum class Asking {
+        Afresh,   // ask the device now
+        Recent,   // what the last question learnt a moment ago will do; asks afresh without it
+    };
 
-    // The numbers of the audio tracks of the disc's table of contents; empty for
-    // a data disc or no disc.
+    // 0 the device node is gone, 1 no disc (or an open tray, no medium), 2 a disc is
+    // in. Throws RuntimeError for what cannot be a drive, naming what it is and why.
+    virtual int status(const QByteArray &device, Asking asking) = 0;
+
+    // The numbers of the audio tracks of the disc's table of contents, as the
+    // latest status question found them; empty for a data disc or no disc.
     virtual QList<int> audioTracks(const QByteArray &device) = 0;
 
-    // Where the device's file system is mounted. With mountIfNeeded a disc that
-    // is in but not mounted is mounted for the user first; nullopt when it has no
-    // file system (an audio CD). Throws RuntimeError when mounting fails.
+    // Where the device's file system is mounted. With mountIfNeeded a disc that is
+    // in but not mounted is mounted for the user first (an image attached first);
+    // nullopt when it has no file system (an audio CD). Throws RuntimeError when
+    // mounting fails.
     virtual std::optional<QByteArray> mountPoint(const QByteArray &device, bool mountIfNeeded) = 0;
 };
 
@@ -31,7 +38,7 @@ public:
 class NoOpticalDevices final : public OpticalDevices
 {
 public:
-    int status(const QByteArray &) override { return 1; }
+    int status(const QByteArray &, Asking) override { return 1; }
     QList<int> audioTracks(const QByteArray &) override { return {}; }
     std::optional<QByteArray> mountPoint(const QByteArray &, bool) override { return std::nullopt; }
 };

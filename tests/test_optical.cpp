@@ -1,38 +1,63 @@
-// Optical drives: a scripted drive behind CdromDevice, seen through Pellor and whole
-// runs of the program, the mount table on real sample text.
+// Device drives: a scripted drive behind DeviceNode (an optical drive, or any other
+// block device), seen through Pellor and whole runs of the program; odd nodes and disc
+// images as real files; the mount table on real sample text.
 #include "components/pellor.h"
+#include "platform/optical/disc_format.h"
 #include "platform/optical/linux_optical_devices.h"
 #include "startup/maintarvic.h"
 #include "support/test_env.h"
 
 #include <QtTest>
+#include <grp.h>
+#include <linux/capability.h>
 #include <linux/cdrom.h>
+#include <sys/syscall.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace tarvic;
 using namespace tarvic::test;
 using namespace Qt::StringLiterals;
 
-// The kernel's side of drive 11:1. The disc is one letter a track: A audio, D data,
-// ? an entry that cannot be read.
-struct FakeCdrom final : CdromDevice
+// The kernel's side of drive 11:1. An optical drive's disc is one letter a track:
+// A audio, D data, ? an entry that cannot be read. Any other block device has a
+// medium of `size` bytes that begins with `head`. Time passes only in sleep().
+struct FakeDrive final : DeviceNode
 {
     int openError = 0;
+    bool optical = true;
     QList<int> statuses{CDS_DISC_OK};   // answered in turn; the last one stays
     QByteArray layout = "D";
+    quint64 mediumSize = 4096;
+    QByteArray head;
     std::chrono::milliseconds slept{0};
     bool isOpen = false;
-    int open(const QByteArray &) override { return isOpen = !openError, openError; }
+    int opens = 0, statusQuestions = 0;
+    NodeInfo inspect(const QByteArray &) override { return {NodeInfo::BlockDevice, 0, makedev(11, 1), 0, 0, cdromGroup()}; }
+    int open(const QByteArray &) override { return ++opens, isOpen = !openError, openError; }
     void close() override { isOpen = false; }
-    int driveStatus() override { return statuses.size() > 1 ? statuses.takeFirst() : statuses.first(); }
+    bool isOptical() override { return optical; }
+    int driveStatus() override
+    {
+        ++statusQuestions;
+        return statuses.size() > 1 ? statuses.takeFirst() : statuses.first();
+    }
     int tocHeader(TocHeader *header) override { return *header = {1, int(layout.size())}, 0; }
     int tocEntry(int track, unsigned *control) override
     {
         *control = layout.mid(track - 1, 1) == "D" ? CDROM_DATA_TRACK : 0;
         return layout.mid(track - 1, 1) == "?" ? EIO : 0;
     }
-    std::optional<dev_t> deviceNumber(const QByteArray &) override { return makedev(11, 1); }
+    int size(quint64 *bytes) override { return *bytes = mediumSize, 0; }
+    int read(qint64, qsizetype, QByteArray *into) override { return *into = head, 0; }
     void sleep(std::chrono::milliseconds t) override { slept += t; }
+    std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::time_point(slept); }
+    static gid_t cdromGroup()
+    {
+        const group *g = ::getgrnam("cdrom");
+        return g ? g->gr_gid : 0;
+    }
 };
 
 // Answers as told: "M" mounted at folder, "U:why" unavailable, anything else failed.
@@ -48,12 +73,35 @@ struct ScriptedMounter final : DiscMounter
     }
 };
 
+// Attaches nothing: says why, and counts the calls.
+struct ScriptedAttacher final : ImageAttacher
+{
+    int calls = 0;
+    MountAttempt mount{MountAttempt::Failed, {}, u"udisks2: Not authorized"_s};
+    MountAttempt attach(const QByteArray &) override { return ++calls, mount; }
+};
+
+// The first 68 KiB of a medium: a file system's or a partition table's signature at an offset.
+QByteArray headWith(qsizetype offset, QByteArrayView magic)
+{
+    QByteArray head(FormatProbeLength, '\0');
+    head.replace(offset, magic.size(), magic.toByteArray());
+    return head;
+}
+
+QByteArray mbrHead()
+{
+    QByteArray head = headWith(510, "\x55\xaa");
+    head[446 + 4] = '\x83';   // one Linux partition
+    return head;
+}
+
 // D: on the scripted /dev/sr1, two mounters in line (udisks2 and fstab in the program),
 // a mount table and the disc's file system of our own.
 struct Rig
 {
     TestEnv env;
-    FakeCdrom *drive = new FakeCdrom;
+    FakeDrive *drive = new FakeDrive;
     ScriptedMounter *first = new ScriptedMounter, *second = new ScriptedMounter;
     QString mountInfo = env.newFolder(u"proc"_s) + u"/mountinfo"_s, disc = env.newFolder(u"media/my disc"_s);
     std::unique_ptr<LinuxOpticalDevices> devices;
@@ -62,7 +110,8 @@ struct Rig
         std::vector<std::unique_ptr<DiscMounter>> line;
         line.emplace_back(first);
         line.emplace_back(second);
-        devices = std::make_unique<LinuxOpticalDevices>(std::unique_ptr<CdromDevice>(drive), std::move(line), mountInfo);
+        devices = std::make_unique<LinuxOpticalDevices>(std::unique_ptr<DeviceNode>(drive), std::move(line), nullptr,
+                                                        mountInfo, env.newFolder(u"sys/block"_s));
         first->folder = second->folder = QFile::encodeName(disc);
         env.optical = devices.get();
         env.mapDevice(u'd', u"/dev/sr1"_s);
@@ -102,8 +151,8 @@ private Q_SLOTS:
                                                       "denied); add yourself to the cdrom group, 70"_s;
         QTest::newRow("busy") << EBUSY << QList{0}
                               << error + unusable + u"cannot be used (Device or resource busy), 68"_s;
-        QTest::newRow("no optical drive")
-            << 0 << QList{-ENOTTY} << error + unusable + u"is no optical drive (Inappropriate ioctl for device), 68"_s;
+        QTest::newRow("status refused")
+            << 0 << QList{-ENOTTY} << error + unusable + u"cannot be used (Inappropriate ioctl for device), 68"_s;
     }
 
     void driveStatusFollowsTheDrive()
@@ -121,6 +170,211 @@ private Q_SLOTS:
         QVERIFY(rig.drive->slept <= LinuxOpticalDevices::SettleTime);
         // Closed after every question, so the drive's eject button works.
         QVERIFY(!rig.drive->isOpen);
+    }
+
+    void otherBlockDevicesHoldADiscWhenTheyHaveAMedium_data()
+    {
+        QTest::addColumn<int>("openError");
+        QTest::addColumn<quint64>("size");
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QString>("expected");   // the status, or the box the run ends in
+        const QByteArray ext4 = headWith(1080, "\x53\xef");
+        QTest::newRow("a stick with a file system") << 0 << (quint64(1) << 20) << ext4 << u"2"_s;
+        QTest::newRow("a medium of a file system Tarvic does not know") << 0 << (quint64(1) << 20) << QByteArray(99, 'x') << u"2"_s;
+        QTest::newRow("a hybrid ISO: a partition table and ISO 9660") << 0 << (quint64(1) << 20) << mbrHead().replace(0x8001, 5, "CD001") << u"2"_s;
+        QTest::newRow("a detached loop device: no size") << 0 << quint64(0) << ext4 << u"1"_s;
+        QTest::newRow("a card reader without its card") << ENOMEDIUM << (quint64(1) << 20) << ext4 << u"1"_s;
+        const QString table = u"Error: An error has occured: Device unavailable: /dev/sr1 is a whole disk with a partition "
+                              "table (%1) and no file system of its own, so it cannot be a drive; map one of its partitions "
+                              "instead, 68"_s;
+        QTest::newRow("a whole disk with an MBR") << 0 << (quint64(1) << 20) << mbrHead() << table.arg(u"MBR"_s);
+        QTest::newRow("a whole disk with a GPT") << 0 << (quint64(1) << 20) << headWith(512, "EFI PART") << table.arg(u"GPT"_s);
+    }
+
+    void otherBlockDevicesHoldADiscWhenTheyHaveAMedium()
+    {
+        QFETCH(int, openError);
+        QFETCH(QByteArray, head);
+        QFETCH(QString, expected);
+        Rig rig;
+        rig.drive->optical = false;
+        rig.drive->openError = openError;
+        QFETCH(quint64, size);
+        rig.drive->mediumSize = size;
+        rig.drive->head = head;
+        QCOMPARE(expected.size() == 1 ? QString::number(Pellor(rig.env.paths()).DriveStatus(u"D:"_s)) : rig.runOnD(),
+                 expected);
+        // No cdrom ioctl reaches what is no optical drive, and nothing stays open.
+        QCOMPARE(rig.drive->statusQuestions, 0);
+        QVERIFY(!rig.drive->isOpen);
+    }
+
+    // Each status question of the dispatch asks the drive afresh; the path questions
+    // that follow take what it learnt, until that is no longer recent.
+    void aDispatchOpensTheDeviceOnlyForItsStatusQuestions_data()
+    {
+        QTest::addColumn<bool>("optical");
+        QTest::addColumn<QByteArray>("layout");
+        QTest::addColumn<int>("retries");   // "Disc Request" boxes answered Retry before the disc is in
+        QTest::addColumn<int>("opens");
+        QTest::newRow("mounted data disc") << true << "D"_ba << 0 << 4;
+        QTest::newRow("audio CD") << true << "AA"_ba << 0 << 4;
+        QTest::newRow("mounted stick") << false << QByteArray() << 0 << 4;
+        QTest::newRow("a disc after two boxes") << true << "D"_ba << 2 << 5;
+    }
+
+    void aDispatchOpensTheDeviceOnlyForItsStatusQuestions()
+    {
+        QFETCH(bool, optical);
+        QFETCH(QByteArray, layout);
+        QFETCH(int, retries);
+        Rig rig;
+        rig.drive->optical = optical;
+        rig.drive->layout = layout;
+        rig.drive->head = headWith(1080, "\x53\xef");
+        // Form_Load asks once while there is no disc, Main once, then the wait once a box.
+        rig.drive->statuses = QList<int>(retries ? 2 + retries : 0, CDS_NO_DISC) << CDS_DISC_OK;
+        if (retries)
+            rig.env.boxes.answers = QList<int>(retries, Mb::Retry);
+        rig.env.settings().write({{Key::AudioCD, u"/bin/sh"_s}});
+        touch(rig.disc + u"/autorun.inf"_s, "[autorun]\nopen=setup.exe\n");
+        touch(rig.disc + u"/setup.exe"_s, "MZ");
+        touch(rig.mountInfo, "98 22 11:1 / " + QFile::encodeName(rig.disc).replace(" ", "\\040") + " ro - udf /dev/sr1 ro\n");
+        const QString ran = rig.runOnD();
+        QVERIFY2(ran.contains(layout.startsWith('A') ? u"/bin/sh in"_s : u"D:\\setup.exe in"_s), qPrintable(ran));
+        QTEST(rig.drive->opens, "opens");
+        QVERIFY(rig.drive->statusQuestions <= rig.drive->opens);
+
+        // A moment later the drive is asked again: the disc may have changed since.
+        Pellor pellor(rig.env.paths());
+        const int before = rig.drive->opens;
+        QVERIFY(pellor.FileExists(u"D:\\setup.exe"_s) || layout.startsWith('A'));
+        QCOMPARE(rig.drive->opens, before);
+        rig.drive->sleep(LinuxOpticalDevices::RecentFor + std::chrono::milliseconds(1));
+        pellor.FolderExists(u"D:\\VIDEO_TS"_s);
+        QCOMPARE(rig.drive->opens, before + 1);
+    }
+
+    // Real nodes and files in a private folder: each says what it is and why it is no drive.
+    void whatIsNoDriveSaysWhy_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("expected");   // %P the entry's target
+        const QString unusable = u"Device unavailable: %P "_s;
+        const QString known = u"; a disc image holds one of the file systems "_s + QLatin1String(knownFileSystems());
+        QTest::newRow("character device")
+            << u"char"_s << unusable + u"is a character device, not a drive; an e:: entry links to a block device (an "
+                                       "optical drive, a USB stick or its partition, a loop device) or to a disc image, 68"_s;
+        QTest::newRow("folder") << u"folder"_s
+                                << unusable + u"is a folder, not a drive; a folder is mapped with one colon (e:), 68"_s;
+        QTest::newRow("named pipe") << u"fifo"_s << unusable + u"is neither a block device nor a disc image; an e:: entry "
+                                                               "links to a block device (an optical drive, a USB stick or "
+                                                               "its partition, a loop device) or to a disc image, 68"_s;
+        QTest::newRow("image of unknown format")
+            << u"junk"_s
+            << unusable + u"is a file of unknown format (none of the file systems Tarvic knows is in it), so it cannot be a drive"_s + known + u", 68"_s;
+        QTest::newRow("empty image") << u"empty"_s
+                                     << unusable + u"is a file of unknown format (it is empty), so it cannot be a drive"_s + known + u", 68"_s;
+        QTest::newRow("image of a partitioned disk")
+            << u"mbr"_s << unusable + u"is the image of a whole disk with a partition table (MBR), so it cannot be a "
+                                      "drive; a disc image holds one file system (an .iso or a file system image), 68"_s;
+        QTest::newRow("image the user may not read")
+            << u"unreadable"_s
+            << u"Permission denied: the disc image %P cannot be read (Permission denied), so it cannot be a drive, 70"_s;
+        QTest::newRow("an ISO image, no udisks2")
+            << u"iso"_s << u"Disk not ready: the disc image %P could not be attached: udisks2 is not running, and a disc "
+                           "image is attached as a loop device through udisks2, 71"_s;
+    }
+
+    void whatIsNoDriveSaysWhy()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, expected);
+        TestEnv env;
+        const QString path = env.newFolder(u"odd"_s) + u"/"_s + kind;
+        const QByteArray native = QFile::encodeName(path);
+        if (kind == u"char" && ::mknod(native, S_IFCHR | 0600, makedev(1, 3)) != 0)
+            QSKIP("only root makes device nodes");
+        if (kind == u"folder")
+            makeFolder(path);
+        if (kind == u"fifo")
+            QCOMPARE(::mkfifo(native, 0600), 0);
+        const QMap<QString, QByteArray> images{{u"junk"_s, QByteArray(80000, 'j')}, {u"empty"_s, {}}, {u"mbr"_s, mbrHead()},
+                                               {u"unreadable"_s, headWith(0x8001, "CD001")},
+                                               {u"iso"_s, headWith(0x8001, "CD001")}};
+        if (images.contains(kind))
+            touch(path, images[kind]);
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2]{}, lowered[2]{};
+        QVERIFY(::syscall(SYS_capget, &header, caps) == 0 && ::syscall(SYS_capget, &header, lowered) == 0);
+        const auto restore = qScopeGuard([&] { ::syscall(SYS_capset, &header, caps); });
+        if (kind == u"unreadable") {
+            QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+            // Root reads every file; without these capabilities (this thread only) it meets permissions like anyone.
+            lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+            if (::syscall(SYS_capset, &header, lowered) != 0 && ::geteuid() == 0)
+                QSKIP("root reads every file and cannot give that up here");
+        }
+        LinuxOpticalDevices devices(std::make_unique<LinuxDeviceNode>(), {}, nullptr, env.newFolder(u"none"_s) + u"/x"_s,
+                                    env.newFolder(u"sys"_s));
+        env.optical = &devices;
+        env.mapDevice(u'e', path);
+        mainTarvic(env.services()).Main(u"E:"_s);
+        QCOMPARE(env.boxes.shown.size(), 1);
+        QCOMPARE(env.boxes.shown[0].text, QString(u"An error has occured: "_s + expected).replace(u"%P"_s, path));
+        QVERIFY(env.starter.started.isEmpty());
+    }
+
+    // An image someone attached already (another path to the same file) is that
+    // loop device's disc: used where it is mounted, mounted if it is not, never attached again.
+    void anAttachedImageIsNotAttachedAgain()
+    {
+        TestEnv env;
+        const QString image = env.newFolder(u"isos"_s) + u"/game.iso"_s, sys = env.newFolder(u"sys/block"_s);
+        touch(image, headWith(0x8001, "CD001"));
+        QVERIFY(QFile::link(image, env.newFolder(u"elsewhere"_s) + u"/same.iso"_s));
+        const auto loop = [&](const QString &name, const QString &backing, const char *offset, const char *dev) {
+            touch(sys + u"/"_s + name + u"/loop/backing_file"_s, QFile::encodeName(backing) + '\n');
+            touch(sys + u"/"_s + name + u"/loop/offset"_s, offset);
+            touch(sys + u"/"_s + name + u"/dev"_s, dev);
+        };
+        // A part of the image, a removed file of that name, then the image by another path.
+        loop(u"loop1"_s, image, "512\n", "7:1\n");
+        loop(u"loop2"_s, image + u" (deleted)"_s, "0\n", "7:2\n");
+        loop(u"loop5"_s, env.configHome() + u"/folders/elsewhere/same.iso"_s, "0\n", "7:5\n");
+        const QString mountInfo = env.newFolder(u"proc"_s) + u"/mountinfo"_s, disc = env.newFolder(u"media/GAME"_s);
+        touch(mountInfo, "50 22 7:1 / /media/part ro - iso9660 /dev/loop1 ro\n51 22 7:5 / " + QFile::encodeName(disc)
+                             + " ro - iso9660 /dev/loop5 ro\n");
+        auto *attacher = new ScriptedAttacher;
+        auto *mounter = new ScriptedMounter;
+        std::vector<std::unique_ptr<DiscMounter>> line;
+        line.emplace_back(mounter);
+        LinuxOpticalDevices devices(std::make_unique<LinuxDeviceNode>(), std::move(line),
+                                    std::unique_ptr<ImageAttacher>(attacher), mountInfo, sys);
+        QCOMPARE(devices.status(QFile::encodeName(image), OpticalDevices::Asking::Afresh), 2);
+        QCOMPARE(devices.mountPoint(QFile::encodeName(image), true), QFile::encodeName(disc));
+
+        // Attached but not mounted: mounted through the mounters as its loop device.
+        touch(mountInfo, "50 22 7:1 / /media/part ro - iso9660 /dev/loop1 ro\n");
+        mounter->answer = u"F:udisks2: Not authorized"_s;
+        QString error;
+        try {
+            devices.mountPoint(QFile::encodeName(image), true);
+        } catch (const RuntimeError &e) {
+            error = e.description();
+        }
+        QCOMPARE(error, u"Disk not ready: the disc image %1 (attached as /dev/loop5) could not be mounted: udisks2: Not authorized"_s.arg(image));
+        QCOMPARE(attacher->calls, 0);
+
+        // Not attached at all: attached, and udisks2's refusal named.
+        QVERIFY(QDir(sys + u"/loop5"_s).removeRecursively());
+        try {
+            devices.mountPoint(QFile::encodeName(image), true);
+        } catch (const RuntimeError &e) {
+            error = e.description();
+        }
+        QCOMPARE(error, u"Disk not ready: the disc image %1 could not be attached: udisks2: Not authorized"_s.arg(image));
+        QCOMPARE(attacher->calls, 1);
     }
 
     void trackFilesFollowTheTableOfContents_data()

@@ -25,4 +25,13 @@ public:
     virtual MountAttempt mount(const QByteArray &device) = 0;
 };
 
+// Attaches a disc image as a read-only loop device and mounts its file system; the
+// loop device goes away again when the file system is unmounted.
+class ImageAttacher
+{
+public:
+    virtual ~ImageAttacher() = default;
+    virtual MountAttempt attach(const QByteArray &image) = 0;
+};
+
 } // namespace tarvic

@@ -1,6 +1,6 @@
 #include "platform/optical/fstab_mounter.h"
 
-#include "platform/optical/cdrom_device.h"
+#include "platform/optical/device_node.h"
 
 #include <QFile>
 #include <QProcess>
@@ -28,6 +28,15 @@ QByteArray nodeOf(const QByteArray &source)
         }
     }
     return source;
+}
+
+// The device number of a device node, links followed.
+std::optional<dev_t> deviceNodeNumber(const QByteArray &path)
+{
+    const NodeInfo info = inspectNode(path);
+    if (info.type != NodeInfo::BlockDevice && info.type != NodeInfo::CharacterDevice)
+        return std::nullopt;
+    return info.rdev;
 }
 
 } // namespace

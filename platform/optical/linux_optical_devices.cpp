@@ -1,5 +1,6 @@
 #include "platform/optical/linux_optical_devices.h"
 
+#include "platform/optical/disc_format.h"
 #include "platform/optical/fstab_mounter.h"
 #include "platform/optical/mount_table.h"
 #include "platform/optical/udisks_mounter.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <grp.h>
 #include <linux/cdrom.h>
 #include <sys/sysmacros.h>
 
@@ -21,61 +23,101 @@ namespace {
 // while we wait on the user.
 struct Closer
 {
-    CdromDevice &cdrom;
-    ~Closer() { cdrom.close(); }
+    DeviceNode &node;
+    ~Closer() { node.close(); }
 };
 
 bool gone(int err)
 {
-    return err == ENOENT || err == ENXIO || err == ENODEV;
+    return err == ENOENT || err == ENXIO || err == ENODEV || err == ENOTDIR || err == ELOOP;
 }
 
-[[noreturn]] void throwUnusable(const QByteArray &device, int err)
+QString groupName(gid_t gid)
+{
+    const group *g = ::getgrgid(gid);
+    return g && g->gr_name ? QString::fromLocal8Bit(g->gr_name) : QString();
+}
+
+[[noreturn]] void throwUnusable(const QByteArray &device, int err, const NodeInfo &info)
 {
     const QString name = QFile::decodeName(device);
-    if (err == EACCES || err == EPERM)
+    if (err == EACCES || err == EPERM) {
+        const QString group = groupName(info.group);
+        const QString advice = group.isEmpty() || group == QLatin1String("root")
+            ? QStringLiteral("only root may use it")
+            : QStringLiteral("add yourself to the %1 group").arg(group);
         throw RuntimeError(Err::PermissionDenied,
-                           QStringLiteral("Permission denied: %1 cannot be opened (%2); add yourself to the cdrom group")
-                               .arg(name, systemReason(err)));
-    if (err == ENOTTY || err == EINVAL)
-        throw RuntimeError(Err::DeviceUnavailable,
-                           QStringLiteral("Device unavailable: %1 is no optical drive (%2)").arg(name, systemReason(err)));
+                           QStringLiteral("Permission denied: %1 cannot be opened (%2); %3").arg(name, systemReason(err), advice));
+    }
     throw RuntimeError(Err::DeviceUnavailable,
                        QStringLiteral("Device unavailable: %1 cannot be used (%2)").arg(name, systemReason(err)));
 }
+
+[[noreturn]] void throwNoDrive(const QByteArray &device, const QString &what)
+{
+    throw RuntimeError(Err::DeviceUnavailable,
+                       QStringLiteral("Device unavailable: %1 %2").arg(QFile::decodeName(device), what));
+}
+
+QByteArray readSysFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.read(4096).trimmed() : QByteArray();
+}
+
+QByteArray deviceNumberText(dev_t number)
+{
+    return QByteArray::number(::major(number)) + ':' + QByteArray::number(::minor(number));
+}
+
+// The partitions of a whole disk, as device nodes, for advice.
+QStringList partitionsOf(const QString &sysBlock, dev_t number)
+{
+    QStringList found;
+    const QDir root(sysBlock);
+    for (const QString &disk : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
+        if (readSysFile(root.filePath(disk + QStringLiteral("/dev"))) != deviceNumberText(number))
+            continue;
+        const QDir dir(root.filePath(disk));
+        for (const QString &part : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System))
+            if (QFile::exists(dir.filePath(part + QStringLiteral("/partition"))))
+                found << QStringLiteral("/dev/") + part;
+    }
+    found.sort();
+    return found;
+}
+
+const QString NotADrive = QStringLiteral(
+    "; an e:: entry links to a block device (an optical drive, a USB stick or its partition, a loop device) or to a "
+    "disc image");
 
 } // namespace
 
 LinuxOpticalDevices::LinuxOpticalDevices()
 {
-    m_cdrom = std::make_unique<LinuxCdromDevice>();
+    m_node = std::make_unique<LinuxDeviceNode>();
     m_mounters.push_back(std::make_unique<UdisksMounter>([] { return QDBusConnection::systemBus(); }));
     m_mounters.push_back(std::make_unique<FstabMounter>());
+    m_attacher = std::make_unique<UdisksImageAttacher>([] { return QDBusConnection::systemBus(); });
     m_mountInfoPath = QStringLiteral("/proc/self/mountinfo");
+    m_sysBlockPath = QStringLiteral("/sys/block");
 }
 
-LinuxOpticalDevices::LinuxOpticalDevices(std::unique_ptr<CdromDevice> cdrom,
-                                         std::vector<std::unique_ptr<DiscMounter>> mounters, QString mountInfoPath)
-    : m_cdrom(std::move(cdrom)), m_mounters(std::move(mounters)), m_mountInfoPath(std::move(mountInfoPath))
+LinuxOpticalDevices::LinuxOpticalDevices(std::unique_ptr<DeviceNode> node,
+                                         std::vector<std::unique_ptr<DiscMounter>> mounters,
+                                         std::unique_ptr<ImageAttacher> attacher, QString mountInfoPath,
+                                         QString sysBlockPath)
+    : m_node(std::move(node)), m_mounters(std::move(mounters)), m_attacher(std::move(attacher)),
+      m_mountInfoPath(std::move(mountInfoPath)), m_sysBlockPath(std::move(sysBlockPath))
 {
 }
 
 LinuxOpticalDevices::~LinuxOpticalDevices() = default;
 
-bool LinuxOpticalDevices::open(const QByteArray &device)
-{
-    const int err = m_cdrom->open(device);
-    if (err == 0)
-        return true;
-    if (gone(err))
-        return false;
-    throwUnusable(device, err);
-}
-
 std::optional<QList<LinuxOpticalDevices::Track>> LinuxOpticalDevices::tableOfContents()
 {
     TocHeader header;
-    if (m_cdrom->tocHeader(&header) != 0)
+    if (m_node->tocHeader(&header) != 0)
         return std::nullopt;
     // A disc is untrusted: a header that no pressing plant could make means no TOC.
     if (header.first < 1 || header.last > 99 || header.first > header.last)
@@ -83,22 +125,19 @@ std::optional<QList<LinuxOpticalDevices::Track>> LinuxOpticalDevices::tableOfCon
     QList<Track> tracks;
     for (int t = header.first; t <= header.last; ++t) {
         unsigned control = 0;
-        if (m_cdrom->tocEntry(t, &control) == 0)
+        if (m_node->tocEntry(t, &control) == 0)
             tracks << Track{t, (control & CDROM_DATA_TRACK) != 0};
     }
     return tracks;
 }
 
-int LinuxOpticalDevices::status(const QByteArray &device)
+int LinuxOpticalDevices::opticalStatus(const QByteArray &device, const NodeInfo &info)
 {
-    if (!open(device))
-        return 0;
-    Closer closer{*m_cdrom};
-    int st = m_cdrom->driveStatus();
+    int st = m_node->driveStatus();
     for (auto waited = std::chrono::milliseconds(0); st == CDS_DRIVE_NOT_READY && waited < SettleTime;
          waited += PollInterval) {
-        m_cdrom->sleep(PollInterval);
-        st = m_cdrom->driveStatus();
+        m_node->sleep(PollInterval);
+        st = m_node->driveStatus();
     }
     if (st == -ENOSYS)
         st = CDS_NO_INFO;   // the driver cannot tell; the TOC can
@@ -107,7 +146,7 @@ int LinuxOpticalDevices::status(const QByteArray &device)
             return 0;
         if (-st == ENOMEDIUM)
             return 1;
-        throwUnusable(device, -st);
+        throwUnusable(device, -st, info);
     }
     switch (st) {
     case CDS_DISC_OK:
@@ -118,46 +157,156 @@ int LinuxOpticalDevices::status(const QByteArray &device)
         return 1;
     default: {
         TocHeader header;
-        return m_cdrom->tocHeader(&header) == 0 ? 2 : 1;
+        return m_node->tocHeader(&header) == 0 ? 2 : 1;
     }
     }
+}
+
+LinuxOpticalDevices::Learnt LinuxOpticalDevices::probeBlockDevice(const QByteArray &device, const NodeInfo &info)
+{
+    Learnt learnt;
+    const int err = m_node->open(device);
+    if (err != 0) {
+        if (gone(err))
+            return learnt;
+        // A card reader or stick drive without its card.
+        if (err == ENOMEDIUM)
+            return learnt.status = 1, learnt;
+        throwUnusable(device, err, info);
+    }
+    Closer closer{*m_node};
+    if (m_node->isOptical()) {
+        learnt.optical = true;
+        learnt.status = opticalStatus(device, info);
+        if (learnt.status == 2)
+            learnt.tracks = tableOfContents();
+        return learnt;
+    }
+    quint64 bytes = 0;
+    if (const int sizeErr = m_node->size(&bytes); sizeErr != 0) {
+        if (sizeErr == ENOMEDIUM)
+            return learnt.status = 1, learnt;
+        throwUnusable(device, sizeErr, info);
+    }
+    // A detached loop device, an empty card slot: no medium of any size.
+    if (bytes == 0)
+        return learnt.status = 1, learnt;
+    QByteArray head;
+    if (const int readErr = m_node->read(0, FormatProbeLength, &head); readErr != 0) {
+        if (readErr == ENOMEDIUM)
+            return learnt.status = 1, learnt;
+        throwUnusable(device, readErr, info);
+    }
+    const DiscFormat format = identifyFormat(head);
+    if (format.kind == DiscFormat::PartitionTable) {
+        const QStringList parts = partitionsOf(m_sysBlockPath, info.rdev);
+        throwNoDrive(device, QStringLiteral("is a whole disk with a partition table (%1) and no file system of its own, so "
+                                            "it cannot be a drive; map one of its partitions instead%2")
+                                 .arg(QLatin1String(format.name),
+                                      parts.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(parts.join(u", "))));
+    }
+    learnt.status = 2;
+    return learnt;
+}
+
+LinuxOpticalDevices::Learnt LinuxOpticalDevices::probeImage(const QByteArray &device)
+{
+    const QString name = QFile::decodeName(device);
+    if (const int err = m_node->open(device); err != 0) {
+        if (gone(err))
+            return {};
+        if (err == EACCES || err == EPERM)
+            throw RuntimeError(Err::PermissionDenied,
+                               QStringLiteral("Permission denied: the disc image %1 cannot be read (%2), so it cannot be "
+                                              "a drive")
+                                   .arg(name, systemReason(err)));
+        throw RuntimeError(Err::DeviceUnavailable, QStringLiteral("Device unavailable: the disc image %1 cannot be opened (%2)")
+                                                       .arg(name, systemReason(err)));
+    }
+    Closer closer{*m_node};
+    QByteArray head;
+    if (const int err = m_node->read(0, FormatProbeLength, &head); err != 0)
+        throw RuntimeError(Err::DeviceUnavailable, QStringLiteral("Device unavailable: the disc image %1 cannot be read (%2)")
+                                                       .arg(name, systemReason(err)));
+    const DiscFormat format = identifyFormat(head);
+    if (format.kind == DiscFormat::PartitionTable)
+        throwNoDrive(device, QStringLiteral("is the image of a whole disk with a partition table (%1), so it cannot be a "
+                                            "drive; a disc image holds one file system (an .iso or a file system image)")
+                                 .arg(QLatin1String(format.name)));
+    if (format.kind == DiscFormat::Unknown)
+        throwNoDrive(device, QStringLiteral("is a file of unknown format (%1), so it cannot be a drive; a disc image holds "
+                                            "one of the file systems %2")
+                                 .arg(head.isEmpty() ? QStringLiteral("it is empty")
+                                                     : QStringLiteral("none of the file systems Tarvic knows is in it"),
+                                      QLatin1String(knownFileSystems())));
+    Learnt learnt;
+    learnt.status = 2;
+    return learnt;
+}
+
+LinuxOpticalDevices::Learnt LinuxOpticalDevices::probe(const QByteArray &device)
+{
+    const NodeInfo info = m_node->inspect(device);
+    switch (info.type) {
+    case NodeInfo::Missing:
+        if (gone(info.error))
+            return {};
+        throwUnusable(device, info.error, info);
+    case NodeInfo::BlockDevice:
+        return probeBlockDevice(device, info);
+    case NodeInfo::RegularFile:
+        return probeImage(device);
+    case NodeInfo::CharacterDevice:
+        throwNoDrive(device, QStringLiteral("is a character device, not a drive") + NotADrive);
+    case NodeInfo::Folder:
+        throwNoDrive(device, QStringLiteral("is a folder, not a drive; a folder is mapped with one colon (e:)"));
+    case NodeInfo::Other:
+        break;
+    }
+    throwNoDrive(device, QStringLiteral("is neither a block device nor a disc image") + NotADrive);
+}
+
+int LinuxOpticalDevices::status(const QByteArray &device, Asking asking)
+{
+    if (asking == Asking::Recent) {
+        const auto it = m_learnt.constFind(device);
+        if (it != m_learnt.cend() && m_node->now() - it->at <= RecentFor)
+            return it->status;
+    }
+    m_learnt.remove(device);
+    Learnt learnt = probe(device);
+    learnt.at = m_node->now();
+    m_learnt.insert(device, learnt);
+    return learnt.status;
+}
+
+const LinuxOpticalDevices::Learnt &LinuxOpticalDevices::recent(const QByteArray &device)
+{
+    status(device, Asking::Recent);
+    return *m_learnt.constFind(device);
 }
 
 QList<int> LinuxOpticalDevices::audioTracks(const QByteArray &device)
 {
     QList<int> numbers;
-    if (!open(device))
-        return numbers;
-    Closer closer{*m_cdrom};
-    for (const Track &t : tableOfContents().value_or(QList<Track>()))
-        if (!t.data)
-            numbers << t.number;
+    const Learnt &learnt = recent(device);
+    if (learnt.status == 2 && learnt.tracks)
+        for (const Track &t : *learnt.tracks)
+            if (!t.data)
+                numbers << t.number;
     return numbers;
 }
 
-std::optional<QByteArray> LinuxOpticalDevices::mountPoint(const QByteArray &device, bool mountIfNeeded)
+std::optional<QByteArray> LinuxOpticalDevices::mountedAt(dev_t number)
 {
-    // By device number, so /dev/cdrom finds what was mounted as /dev/sr0.
-    const std::optional<dev_t> number = m_cdrom->deviceNumber(device);
-    if (!number)
-        return std::nullopt;
     QFile info(m_mountInfoPath);
-    if (info.open(QIODevice::ReadOnly)) {
-        const auto point = mountPointOf(parseMountInfo(info.readAll()), ::major(*number), ::minor(*number));
-        if (point)
-            return point;
-    }
-    if (!mountIfNeeded)
+    if (!info.open(QIODevice::ReadOnly))
         return std::nullopt;
+    return mountPointOf(parseMountInfo(info.readAll()), ::major(number), ::minor(number));
+}
 
-    if (open(device)) {
-        Closer closer{*m_cdrom};
-        const auto tracks = tableOfContents();
-        // An audio CD has no file system to mount.
-        if (tracks && std::none_of(tracks->cbegin(), tracks->cend(), [](const Track &t) { return t.data; }))
-            return std::nullopt;
-    }
-
+QByteArray LinuxOpticalDevices::mountThroughMounters(const QByteArray &device, const QString &what)
+{
     QStringList reasons;
     for (const auto &mounter : m_mounters) {
         const MountAttempt attempt = mounter->mount(device);
@@ -169,8 +318,74 @@ std::optional<QByteArray> LinuxOpticalDevices::mountPoint(const QByteArray &devi
     }
     if (reasons.isEmpty())
         reasons << QStringLiteral("there is no way to mount it here");
-    throw RuntimeError(Err::DiskNotReady, QStringLiteral("Disk not ready: the disc in %1 could not be mounted: %2")
-                                              .arg(QFile::decodeName(device), reasons.join(QStringLiteral("; "))));
+    throw RuntimeError(Err::DiskNotReady, QStringLiteral("Disk not ready: %1 could not be mounted: %2")
+                                              .arg(what, reasons.join(QStringLiteral("; "))));
+}
+
+std::optional<QByteArray> LinuxOpticalDevices::imageMountPoint(const QByteArray &image, const NodeInfo &info,
+                                                               bool mountIfNeeded)
+{
+    const QString what = QStringLiteral("the disc image %1").arg(QFile::decodeName(image));
+    // Attached already, by us or anyone: that loop device, not a second one.
+    if (const std::optional<LoopDevice> loop = loopDeviceOf(*m_node, info, m_sysBlockPath)) {
+        if (const auto point = mountedAt(loop->number))
+            return point;
+        if (!mountIfNeeded)
+            return std::nullopt;
+        return mountThroughMounters(loop->node, what + QStringLiteral(" (attached as %1)").arg(QFile::decodeName(loop->node)));
+    }
+    if (!mountIfNeeded)
+        return std::nullopt;
+    const MountAttempt attempt = m_attacher ? m_attacher->attach(image)
+                                            : MountAttempt{MountAttempt::Unavailable, {}, QStringLiteral("udisks2 is not running")};
+    if (attempt.outcome == MountAttempt::Mounted)
+        return attempt.mountPoint;
+    const QString why = attempt.outcome == MountAttempt::Unavailable
+        ? attempt.reason + QStringLiteral(", and a disc image is attached as a loop device through udisks2")
+        : attempt.reason;
+    throw RuntimeError(Err::DiskNotReady, QStringLiteral("Disk not ready: %1 could not be attached: %2").arg(what, why));
+}
+
+std::optional<QByteArray> LinuxOpticalDevices::mountPoint(const QByteArray &device, bool mountIfNeeded)
+{
+    const NodeInfo info = m_node->inspect(device);
+    if (info.type == NodeInfo::RegularFile)
+        return imageMountPoint(device, info, mountIfNeeded);
+    if (info.type != NodeInfo::BlockDevice)
+        return std::nullopt;
+    // By device number, so /dev/cdrom finds what was mounted as /dev/sr0.
+    if (const auto point = mountedAt(info.rdev))
+        return point;
+    if (!mountIfNeeded)
+        return std::nullopt;
+    // An audio CD has no file system to mount.
+    const Learnt &learnt = recent(device);
+    if (learnt.tracks && std::none_of(learnt.tracks->cbegin(), learnt.tracks->cend(), [](const Track &t) { return t.data; }))
+        return std::nullopt;
+    return mountThroughMounters(device, QStringLiteral("the disc in %1").arg(QFile::decodeName(device)));
+}
+
+std::optional<LoopDevice> loopDeviceOf(DeviceNode &node, const NodeInfo &image, const QString &sysBlockPath)
+{
+    const QDir root(sysBlockPath);
+    for (const QString &name : root.entryList({QStringLiteral("loop*")}, QDir::Dirs | QDir::System)) {
+        const QString loop = root.filePath(name + QStringLiteral("/loop/"));
+        QByteArray backing = readSysFile(loop + QStringLiteral("backing_file"));
+        // Only the whole image is the disc; a file removed since has another inode now.
+        if (backing.isEmpty() || backing.endsWith(" (deleted)") || readSysFile(loop + QStringLiteral("offset")) != "0")
+            continue;
+        const NodeInfo file = node.inspect(backing);
+        if (file.type != NodeInfo::RegularFile || file.dev != image.dev || file.inode != image.inode)
+            continue;
+        const QByteArray number = readSysFile(root.filePath(name + QStringLiteral("/dev")));
+        const qsizetype colon = number.indexOf(':');
+        bool okMajor = false, okMinor = false;
+        const unsigned major = number.left(colon).toUInt(&okMajor), minor = number.mid(colon + 1).toUInt(&okMinor);
+        if (colon < 0 || !okMajor || !okMinor)
+            continue;
+        return LoopDevice{"/dev/" + QFile::encodeName(name), ::makedev(major, minor)};
+    }
+    return std::nullopt;
 }
 
 QList<QByteArray> listOpticalDrives(const QString &sysRoot)

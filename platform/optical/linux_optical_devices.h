@@ -1,9 +1,10 @@
 #pragma once
 
-#include "platform/optical/cdrom_device.h"
+#include "platform/optical/device_node.h"
 #include "platform/optical/disc_mounter.h"
 #include "platform/optical_devices.h"
 
+#include <QHash>
 #include <QString>
 #include <chrono>
 #include <memory>
@@ -11,26 +12,36 @@
 
 namespace tarvic {
 
-// Optical drives as the Linux kernel shows them: status and table of contents
-// through the cdrom ioctls, the mount point from the mount table, and mounting
-// through the given mounters, tried in order.
+// The devices of "e::" entries as the Linux kernel shows them. An optical drive is
+// asked through the cdrom ioctls (status, table of contents); any other block device
+// holds a disc when it has a medium of some size; a regular file is a disc image
+// that is always in. Mount points come from the mount table; a disc is mounted
+// through the given mounters, tried in order, and an image is attached first.
+//
+// A status question opens the device once and learns all a dispatch asks next
+// (the status and the table of contents); path questions a moment later are
+// answered from that, so one dispatch opens the device only for its status questions.
 class LinuxOpticalDevices final : public OpticalDevices
 {
 public:
     // The real drives of this machine, mounting through udisks2 on the system bus
-    // and then through a user entry in /etc/fstab.
+    // and then through a user entry in /etc/fstab, attaching images through udisks2.
     LinuxOpticalDevices();
-    LinuxOpticalDevices(std::unique_ptr<CdromDevice> cdrom, std::vector<std::unique_ptr<DiscMounter>> mounters,
-                        QString mountInfoPath = QStringLiteral("/proc/self/mountinfo"));
+    LinuxOpticalDevices(std::unique_ptr<DeviceNode> node, std::vector<std::unique_ptr<DiscMounter>> mounters,
+                        std::unique_ptr<ImageAttacher> attacher = {},
+                        QString mountInfoPath = QStringLiteral("/proc/self/mountinfo"),
+                        QString sysBlockPath = QStringLiteral("/sys/block"));
     ~LinuxOpticalDevices() override;
 
-    int status(const QByteArray &device) override;
+    int status(const QByteArray &device, Asking asking) override;
     QList<int> audioTracks(const QByteArray &device) override;
     std::optional<QByteArray> mountPoint(const QByteArray &device, bool mountIfNeeded) override;
 
     // A drive still spinning up is asked again this often, for this long.
     static constexpr std::chrono::milliseconds PollInterval{250};
     static constexpr std::chrono::milliseconds SettleTime{5000};
+    // How long what a status question learnt answers the questions that follow it.
+    static constexpr std::chrono::milliseconds RecentFor{2000};
 
 private:
     struct Track
@@ -38,13 +49,40 @@ private:
         int number;
         bool data;
     };
-    bool open(const QByteArray &device);
+    struct Learnt
+    {
+        int status = 0;
+        bool optical = false;
+        std::optional<QList<Track>> tracks;   // an optical disc's table of contents
+        std::chrono::steady_clock::time_point at;
+    };
+    Learnt probe(const QByteArray &device);
+    Learnt probeBlockDevice(const QByteArray &device, const NodeInfo &info);
+    Learnt probeImage(const QByteArray &device);
+    int opticalStatus(const QByteArray &device, const NodeInfo &info);
+    const Learnt &recent(const QByteArray &device);
     std::optional<QList<Track>> tableOfContents();
+    std::optional<QByteArray> mountedAt(dev_t number);
+    QByteArray mountThroughMounters(const QByteArray &device, const QString &what);
+    std::optional<QByteArray> imageMountPoint(const QByteArray &image, const NodeInfo &info, bool mountIfNeeded);
 
-    std::unique_ptr<CdromDevice> m_cdrom;
+    std::unique_ptr<DeviceNode> m_node;
     std::vector<std::unique_ptr<DiscMounter>> m_mounters;
+    std::unique_ptr<ImageAttacher> m_attacher;
     QString m_mountInfoPath;
+    QString m_sysBlockPath;
+    QHash<QByteArray, Learnt> m_learnt;
 };
+
+// The loop device that holds a whole image (by the backing file's device and
+// inode, whoever attached it): its node and device number; nullopt when none.
+struct LoopDevice
+{
+    QByteArray node;
+    dev_t number = 0;
+};
+std::optional<LoopDevice> loopDeviceOf(DeviceNode &node, const NodeInfo &image,
+                                       const QString &sysBlockPath = QStringLiteral("/sys/block"));
 
 // The machine's optical drives as device nodes (/dev/sr0, ...), in the kernel's
 // order: the block devices of SCSI type 5 (TYPE_ROM) and those named sr*.

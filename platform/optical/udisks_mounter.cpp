@@ -4,9 +4,15 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QFile>
+#include <QThread>
 #include <QVariantMap>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tarvic {
 
@@ -14,6 +20,9 @@ namespace {
 
 const QString Service = QStringLiteral("org.freedesktop.UDisks2");
 const QString FilesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
+const QString LoopInterface = QStringLiteral("org.freedesktop.UDisks2.Loop");
+const QString ManagerObject = QStringLiteral("/org/freedesktop/UDisks2/Manager");
+const QString ManagerInterface = QStringLiteral("org.freedesktop.UDisks2.Manager");
 
 MountAttempt failed(const QString &reason)
 {
@@ -88,13 +97,66 @@ QDBusConnection &UdisksMounter::bus()
     return *m_bus;
 }
 
+namespace {
+
+bool noFileSystem(const QDBusMessage &reply)
+{
+    return reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.InvalidArgs")
+        || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface")
+        || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownProperty")
+        || reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod");
+}
+
+QDBusMessage getMountPoints(QDBusConnection &bus, const QString &object, int timeout)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(Service, object, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << FilesystemInterface << QStringLiteral("MountPoints");
+    return bus.call(get, QDBus::Block, timeout);
+}
+
+// The block object's file system: where it is mounted already, or mounted now.
+MountAttempt mountObject(QDBusConnection &bus, const QString &object, const QDBusMessage &got, int callTimeout,
+                         int mountTimeout)
+{
+    if (got.type() != QDBusMessage::ReplyMessage) {
+        if (noFileSystem(got))
+            return failed(QStringLiteral("it finds no file system on the disc"));
+        return failed(errorText(got, callTimeout));
+    }
+    if (got.signature() != QLatin1String("v"))
+        return failed(QStringLiteral("an answer of the wrong type for MountPoints"));
+    const auto points = mountPointsOf(qdbus_cast<QDBusVariant>(got.arguments().at(0)).variant());
+    if (!points)
+        return failed(QStringLiteral("an answer of the wrong type for MountPoints"));
+    if (!points->isEmpty())
+        return {MountAttempt::Mounted, points->first(), {}};
+
+    QDBusMessage mountCall = QDBusMessage::createMethodCall(Service, object, FilesystemInterface, QStringLiteral("Mount"));
+    // A password dialog would hang on a user who never sees it; refuse instead.
+    mountCall << QVariantMap{{QStringLiteral("auth.no_user_interaction"), QVariant(true)}};
+    const QDBusMessage mounted = bus.call(mountCall, QDBus::Block, mountTimeout);
+    if (mounted.type() != QDBusMessage::ReplyMessage)
+        return failed(errorText(mounted, mountTimeout));
+    const QString path = mounted.signature() == QLatin1String("s") ? mounted.arguments().at(0).toString() : QString();
+    if (!path.startsWith(QLatin1Char('/')))
+        return failed(QStringLiteral("an answer of the wrong type to Mount"));
+    return {MountAttempt::Mounted, QFile::encodeName(path), {}};
+}
+
+QVariantMap noInteraction()
+{
+    return {{QStringLiteral("auth.no_user_interaction"), QVariant(true)}};
+}
+
+} // namespace
+
 MountAttempt UdisksMounter::mount(const QByteArray &device)
 {
     if (!bus().isConnected())
         return {MountAttempt::Unavailable, {}, QStringLiteral("the system bus cannot be reached, so udisks2 cannot mount it")};
 
-    QDBusMessage resolve = QDBusMessage::createMethodCall(Service, QStringLiteral("/org/freedesktop/UDisks2/Manager"),
-                                                          QStringLiteral("org.freedesktop.UDisks2.Manager"),
+    QDBusMessage resolve = QDBusMessage::createMethodCall(Service, ManagerObject, ManagerInterface,
                                                           QStringLiteral("ResolveDevice"));
     resolve << QVariantMap{{QStringLiteral("path"), QVariant(QFile::decodeName(device))}} << QVariantMap();
     const QDBusMessage resolved = bus().call(resolve, QDBus::Block, m_callTimeout);
@@ -109,36 +171,78 @@ MountAttempt UdisksMounter::mount(const QByteArray &device)
     if (objects.isEmpty())
         return failed(QStringLiteral("it does not know %1").arg(QFile::decodeName(device)));
     const QString object = objects.first().path();
+    return mountObject(bus(), object, getMountPoints(bus(), object, m_callTimeout), m_callTimeout, m_mountTimeout);
+}
 
-    QDBusMessage get = QDBusMessage::createMethodCall(Service, object, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
-    get << FilesystemInterface << QStringLiteral("MountPoints");
-    const QDBusMessage got = bus().call(get, QDBus::Block, m_callTimeout);
-    if (got.type() != QDBusMessage::ReplyMessage) {
-        if (got.errorName() == QLatin1String("org.freedesktop.DBus.Error.InvalidArgs")
-            || got.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface")
-            || got.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownProperty"))
-            return failed(QStringLiteral("it finds no file system on the disc"));
-        return failed(errorText(got, m_callTimeout));
+UdisksImageAttacher::UdisksImageAttacher(QDBusConnection bus, std::chrono::milliseconds callTimeout,
+                                         std::chrono::milliseconds mountTimeout)
+    : m_bus(std::move(bus)), m_callTimeout(int(callTimeout.count())), m_mountTimeout(int(mountTimeout.count()))
+{
+}
+
+UdisksImageAttacher::UdisksImageAttacher(std::function<QDBusConnection()> connect)
+    : UdisksImageAttacher(QDBusConnection(QString()))
+{
+    m_connect = std::move(connect);
+    m_bus.reset();
+}
+
+QDBusConnection &UdisksImageAttacher::bus()
+{
+    if (!m_bus)
+        m_bus = m_connect();
+    return *m_bus;
+}
+
+MountAttempt UdisksImageAttacher::attach(const QByteArray &image)
+{
+    if (!bus().isConnected())
+        return {MountAttempt::Unavailable, {}, QStringLiteral("the system bus cannot be reached, so udisks2 cannot attach it")};
+    if (!(bus().connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing))
+        return failed(QStringLiteral("the system bus passes no file descriptors, so the image cannot be handed over"));
+
+    // udisks2 reads the image through our descriptor: it needs no right of its own to it.
+    int fd;
+    do
+        fd = ::open(image.constData(), O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return failed(QStringLiteral("the image cannot be opened (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
+    const QDBusUnixFileDescriptor handle(fd);   // holds a duplicate
+    ::close(fd);
+
+    QDBusMessage setup = QDBusMessage::createMethodCall(Service, ManagerObject, ManagerInterface,
+                                                        QStringLiteral("LoopSetup"));
+    QVariantMap options = noInteraction();
+    options.insert(QStringLiteral("read-only"), true);
+    options.insert(QStringLiteral("no-part-scan"), true);
+    setup << QVariant::fromValue(handle) << options;
+    const QDBusMessage attached = bus().call(setup, QDBus::Block, m_mountTimeout);
+    if (attached.type() != QDBusMessage::ReplyMessage) {
+        if (serviceMissing(attached))
+            return {MountAttempt::Unavailable, {}, QStringLiteral("udisks2 is not running")};
+        return failed(errorText(attached, m_mountTimeout));
     }
-    if (got.signature() != QLatin1String("v"))
-        return failed(QStringLiteral("an answer of the wrong type for MountPoints"));
-    const auto points = mountPointsOf(qdbus_cast<QDBusVariant>(got.arguments().at(0)).variant());
-    if (!points)
-        return failed(QStringLiteral("an answer of the wrong type for MountPoints"));
-    if (!points->isEmpty())
-        return {MountAttempt::Mounted, points->first(), {}};
+    if (attached.signature() != QLatin1String("o"))
+        return failed(QStringLiteral("an answer of the wrong type to LoopSetup"));
+    const QString object = qdbus_cast<QDBusObjectPath>(attached.arguments().at(0)).path();
 
-    QDBusMessage mountCall = QDBusMessage::createMethodCall(Service, object, FilesystemInterface, QStringLiteral("Mount"));
-    // A password dialog would hang on a user who never sees it; refuse instead.
-    mountCall << QVariantMap{{QStringLiteral("auth.no_user_interaction"), QVariant(true)}};
-    const QDBusMessage mounted = bus().call(mountCall, QDBus::Block, m_mountTimeout);
-    if (mounted.type() != QDBusMessage::ReplyMessage)
-        return failed(errorText(mounted, m_mountTimeout));
-    const QString path = mounted.signature() == QLatin1String("s") ? mounted.arguments().at(0).toString() : QString();
-    if (!path.startsWith(QLatin1Char('/')))
-        return failed(QStringLiteral("an answer of the wrong type to Mount"));
-    return {MountAttempt::Mounted, QFile::encodeName(path), {}};
+    // The file system shows on the new loop device once udev has probed it.
+    QDBusMessage got = getMountPoints(bus(), object, m_callTimeout);
+    for (int waited = 0; noFileSystem(got) && waited < m_callTimeout; waited += 50) {
+        QThread::msleep(50);
+        got = getMountPoints(bus(), object, m_callTimeout);
+    }
+    const MountAttempt mounted = mountObject(bus(), object, got, m_callTimeout, m_mountTimeout);
+    const QString verb = mounted.outcome == MountAttempt::Mounted ? QStringLiteral("SetAutoclear")
+                                                                  : QStringLiteral("Delete");
+    // Mounted: the loop device goes when the disc is unmounted. Not mounted: it goes now.
+    QDBusMessage after = QDBusMessage::createMethodCall(Service, object, LoopInterface, verb);
+    if (mounted.outcome == MountAttempt::Mounted)
+        after << true;
+    after << noInteraction();
+    bus().call(after, QDBus::Block, m_callTimeout);
+    return mounted;
 }
 
 } // namespace tarvic

@@ -33,4 +33,24 @@ private:
     int m_mountTimeout;
 };
 
+// Attaches disc images through udisks2 (Manager.LoopSetup, given an open descriptor,
+// so a desktop user needs no root) and mounts them as UdisksMounter mounts a disc.
+class UdisksImageAttacher final : public ImageAttacher
+{
+public:
+    explicit UdisksImageAttacher(QDBusConnection bus, std::chrono::milliseconds callTimeout = std::chrono::seconds(5),
+                                 std::chrono::milliseconds mountTimeout = std::chrono::seconds(25));
+    explicit UdisksImageAttacher(std::function<QDBusConnection()> connect);
+
+    MountAttempt attach(const QByteArray &image) override;
+
+private:
+    QDBusConnection &bus();
+
+    std::function<QDBusConnection()> m_connect;
+    std::optional<QDBusConnection> m_bus;
+    int m_callTimeout;
+    int m_mountTimeout;
+};
+
 } // namespace tarvic
