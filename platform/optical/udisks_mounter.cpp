@@ -6,6 +6,7 @@
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <QVariantMap>
@@ -159,19 +160,31 @@ MountAttempt UdisksMounter::mount(const QByteArray &device)
     QDBusMessage resolve = QDBusMessage::createMethodCall(Service, ManagerObject, ManagerInterface,
                                                           QStringLiteral("ResolveDevice"));
     resolve << QVariantMap{{QStringLiteral("path"), QVariant(QFile::decodeName(device))}} << QVariantMap();
-    const QDBusMessage resolved = bus().call(resolve, QDBus::Block, m_callTimeout);
-    if (resolved.type() != QDBusMessage::ReplyMessage) {
-        if (serviceMissing(resolved))
-            return {MountAttempt::Unavailable, {}, QStringLiteral("udisks2 is not running")};
-        return failed(errorText(resolved, m_callTimeout));
+    // A medium put in a moment ago is known to udisks2, file system and all, only
+    // once udev has probed it: ask again for a while before taking no for an answer.
+    QElapsedTimer clock;
+    clock.start();
+    for (;; QThread::msleep(100)) {
+        const QDBusMessage resolved = bus().call(resolve, QDBus::Block, m_callTimeout);
+        if (resolved.type() != QDBusMessage::ReplyMessage) {
+            if (serviceMissing(resolved))
+                return {MountAttempt::Unavailable, {}, QStringLiteral("udisks2 is not running")};
+            return failed(errorText(resolved, m_callTimeout));
+        }
+        if (resolved.signature() != QLatin1String("ao"))
+            return failed(QStringLiteral("an answer of the wrong type to ResolveDevice"));
+        const QList<QDBusObjectPath> objects = qdbus_cast<QList<QDBusObjectPath>>(resolved.arguments().at(0));
+        const bool late = clock.elapsed() >= m_callTimeout;
+        if (objects.isEmpty()) {
+            if (late)
+                return failed(QStringLiteral("it does not know %1").arg(QFile::decodeName(device)));
+            continue;
+        }
+        const QString object = objects.first().path();
+        const QDBusMessage got = getMountPoints(bus(), object, m_callTimeout);
+        if (!noFileSystem(got) || late)
+            return mountObject(bus(), object, got, m_callTimeout, m_mountTimeout);
     }
-    if (resolved.signature() != QLatin1String("ao"))
-        return failed(QStringLiteral("an answer of the wrong type to ResolveDevice"));
-    const QList<QDBusObjectPath> objects = qdbus_cast<QList<QDBusObjectPath>>(resolved.arguments().at(0));
-    if (objects.isEmpty())
-        return failed(QStringLiteral("it does not know %1").arg(QFile::decodeName(device)));
-    const QString object = objects.first().path();
-    return mountObject(bus(), object, getMountPoints(bus(), object, m_callTimeout), m_callTimeout, m_mountTimeout);
 }
 
 UdisksImageAttacher::UdisksImageAttacher(QDBusConnection bus, std::chrono::milliseconds callTimeout,

@@ -1,0 +1,225 @@
+// Device drives on the real udisks2 stack (run through tests/stack/real_stack.sh):
+// ext4 images made here, attached as loop devices by the test or by Tarvic, mounted
+// by the real udisksd, dispatched by the real start-up with scripted boxes.
+#include "components/pellor.h"
+#include "platform/message_boxes.h"
+#include "platform/optical/linux_optical_devices.h"
+#include "startup/maintarvic.h"
+#include "support/test_env.h"
+
+#include <QtTest>
+
+using namespace tarvic;
+using namespace tarvic::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Runs a tool of the system; its output, trimmed; a failure ends the test.
+QString tool(const QString &program, const QStringList &arguments, bool *ok = nullptr)
+{
+    QProcess p;
+    p.start(program, arguments);
+    const bool done = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (ok)
+        *ok = done;
+    else if (!done)
+        qWarning("%s %s: %s", qPrintable(program), qPrintable(arguments.join(u' ')), p.readAllStandardError().constData());
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+// The loop devices that hold a file, as losetup names them.
+QStringList loopsOf(const QString &image)
+{
+    QStringList loops;
+    for (const QString &line : tool(u"losetup"_s, {u"--noheadings"_s, u"--output"_s, u"NAME"_s, u"--associated"_s, image})
+                                   .split(u'\n', Qt::SkipEmptyParts))
+        loops << line.trimmed();
+    return loops;
+}
+
+// Where a device node is mounted, from our own mount table.
+QStringList mountsOf(const QString &node)
+{
+    QStringList points;
+    bool found;   // findmnt fails when there is none
+    for (const QString &line : tool(u"findmnt"_s, {u"--noheadings"_s, u"--output"_s, u"TARGET"_s, u"--source"_s, node}, &found)
+                                   .split(u'\n', Qt::SkipEmptyParts))
+        points << line.trimmed();
+    return points;
+}
+
+QString sysLoopFile(const QString &node, const QString &name)
+{
+    QFile f(u"/sys/block/"_s + node.section(u'/', -1) + u"/loop/"_s + name);
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).trimmed() : QString();
+}
+
+// A disc: an ext4 image of a folder with an autorun.inf naming setup.sh, labelled
+// uniquely so udisks2 mounts it at a folder of its own. Unmounted and detached at the end.
+struct Disc
+{
+    TestEnv env;
+    QString label = u"TV%1"_s.arg(QCoreApplication::applicationPid() % 100000) + QString::number(++count);
+    QString image = env.newFolder(u"isos"_s) + u"/game.img"_s;
+    QList<QString> attached;   // loop devices the test attached itself
+    LinuxOpticalDevices devices;
+    static inline int count = 0;
+
+    explicit Disc(bool damaged = false)
+    {
+        const QString tree = env.newFolder(u"tree"_s);
+        touch(tree + u"/AUTORUN.INF"_s, "[autorun]\r\nopen=setup.sh\r\n");
+        touch(tree + u"/setup.sh"_s, "#!/bin/sh\n");
+        tool(u"mkfs.ext4"_s, {u"-q"_s, u"-F"_s, u"-L"_s, label, u"-d"_s, tree, image, u"8M"_s});
+        if (damaged) {
+            // An incompatible feature no kernel knows: blkid still sees ext4, mount refuses it.
+            QFile f(image);
+            if (!f.open(QIODevice::ReadWrite) || !f.seek(1024 + 0x60 + 3) || f.write("\x80", 1) != 1)
+                qFatal("cannot damage %s", qPrintable(image));
+        }
+        env.optical = &devices;
+    }
+    ~Disc()
+    {
+        for (const QString &loop : loopsOf(image) + attached) {
+            for (const QString &point : mountsOf(loop))
+                tool(u"umount"_s, {point});
+            bool ok;
+            tool(u"losetup"_s, {u"--detach"_s, loop}, &ok);
+        }
+    }
+    QString attach()
+    {
+        const QString loop = tool(u"losetup"_s, {u"--find"_s, u"--show"_s, u"--read-only"_s, image});
+        attached << loop;
+        tool(u"udevadm"_s, {u"settle"_s, u"--timeout=10"_s});
+        return loop;
+    }
+    QString runOnE() { return runOnE(env); }
+    // The boxes shown and the programs started (and where) by `tarvic E:`.
+    static QString runOnE(TestEnv &env)
+    {
+        mainTarvic(env.services()).Main(u"E:"_s);
+        // The dispatch leaves us on the disc, which would keep it from being unmounted.
+        QDir::setCurrent(env.configHome());
+        QStringList what;
+        for (const ShownBox &b : env.boxes.shown)
+            what << b.title + u": "_s + b.text;
+        for (const StartedProgram &s : env.starter.started)
+            what << s.commandLine + u" in "_s + s.workingDirectory;
+        return what.join(u" | "_s);
+    }
+};
+
+} // namespace
+
+class RealStackTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS"),
+                 "run through tests/stack/real_stack.sh, which starts the stack and names its bus");
+        QVERIFY2(::geteuid() == 0, "loop devices are set up by root");
+    }
+
+    // An image mapped as e:: is attached read-only and mounted by udisks2, and its
+    // program starts in the disc's root; a second run finds the same loop device.
+    void anImageIsAttachedOnceAndDispatched()
+    {
+        Disc disc;
+        disc.env.mapDevice(u'e', disc.image);
+        const QString first = disc.runOnE();
+        const QStringList loops = loopsOf(disc.image);
+        QCOMPARE(loops.size(), 1);
+        const QStringList points = mountsOf(loops[0]);
+        QCOMPARE(points.size(), 1);
+        QCOMPARE(first, u"E:\\setup.sh in "_s + points[0]);
+        QVERIFY2(points[0].endsWith(u'/' + disc.label), qPrintable(points[0]));
+        QCOMPARE(sysLoopFile(loops[0], u"../ro"_s), u"1"_s);
+        QCOMPARE(sysLoopFile(loops[0], u"autoclear"_s), u"1"_s);
+
+        // A new process: nothing remembered but what the machine shows.
+        TestEnv later;
+        LinuxOpticalDevices again;
+        later.optical = &again;
+        later.mapDevice(u'e', disc.image);
+        QCOMPARE(Disc::runOnE(later), first);
+        QCOMPARE(loopsOf(disc.image), loops);
+        QCOMPARE(mountsOf(loops[0]), points);
+
+        // Unmounted, the loop device goes by itself.
+        tool(u"umount"_s, {points[0]});
+        QTRY_VERIFY_WITH_TIMEOUT(loopsOf(disc.image).isEmpty(), 5000);
+    }
+
+    // A loop device the user attached is a drive like a USB stick: mounted through
+    // udisks2 when it is not, and not mounted a second time when it is.
+    void aLoopDeviceIsMountedOnceAndDispatched()
+    {
+        Disc disc;
+        const QString loop = disc.attach();
+        disc.env.mapDevice(u'e', loop);
+        QVERIFY(mountsOf(loop).isEmpty());
+        const QString first = disc.runOnE();
+        const QStringList points = mountsOf(loop);
+        QCOMPARE(points.size(), 1);
+        QCOMPARE(first, u"E:\\setup.sh in "_s + points[0]);
+        TestEnv later;
+        LinuxOpticalDevices again;
+        later.optical = &again;
+        later.mapDevice(u'e', loop);
+        QCOMPARE(Disc::runOnE(later), first);
+        QCOMPARE(mountsOf(loop), points);
+    }
+
+    // A loop device with nothing attached is a drive without a disc: the "Disc Request"
+    // box waits, and Retry after attaching the image goes on with the disc.
+    void aDetachedLoopDeviceWaitsForItsDisc()
+    {
+        Disc disc;
+        const QString loop = disc.attach();
+        tool(u"losetup"_s, {u"--detach"_s, loop});
+        disc.env.mapDevice(u'e', loop);
+        QCOMPARE(Pellor(disc.env.paths()).DriveStatus(u"E:"_s), 1);
+        disc.env.boxes.answers = {Mb::Retry, Mb::Retry};
+        int boxes = 0;
+        disc.env.boxes.whileShown = [&](const ShownBox &) {
+            if (++boxes == 2)
+                tool(u"losetup"_s, {u"--read-only"_s, loop, disc.image});
+        };
+        const QString ran = disc.runOnE();
+        const QString request = u"Disc Request: No disc was found in drive E:.  Please insert a disc and try again"_s;
+        QCOMPARE(ran, request + u" | "_s + request + u" | E:\\setup.sh in "_s + mountsOf(loop).value(0, u"(not mounted)"_s));
+    }
+
+    // What udisks2 says when it cannot mount a file system reaches the error box, and
+    // the loop device attached for it goes again.
+    void udisksRefusingIsNamed_data()
+    {
+        QTest::addColumn<bool>("image");
+        QTest::newRow("an image") << true;
+        QTest::newRow("a loop device") << false;
+    }
+
+    void udisksRefusingIsNamed()
+    {
+        QFETCH(bool, image);
+        Disc disc(true);
+        const QString target = image ? disc.image : disc.attach();
+        disc.env.mapDevice(u'e', target);
+        const QString ran = disc.runOnE();
+        const QString what = image ? u"the disc image %1 could not be attached"_s.arg(target)
+                                   : u"the disc in %1 could not be mounted"_s.arg(target);
+        QVERIFY2(ran.startsWith(u"Error: An error has occured: Disk not ready: "_s + what + u": udisks2: Error mounting /dev/loop"_s),
+                 qPrintable(ran));
+        QVERIFY2(ran.endsWith(u", 71"_s), qPrintable(ran));
+        if (image)
+            QCOMPARE(loopsOf(disc.image), QStringList());
+    }
+};
+
+QTEST_MAIN(RealStackTest)
+#include "test_real_stack.moc"
