@@ -6,7 +6,7 @@
 #include "platform/drive_map.h"
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
-#include "platform/message_boxes.h"
+#include "ui/message_boxes.h"
 #include "platform/optical/linux_optical_devices.h"
 #include "platform/program_starter.h"
 #include "settings/settings_store.h"

@@ -2,7 +2,7 @@
 // ext4 images made here, attached as loop devices by the test or by Tarvic, mounted
 // by the real udisksd, dispatched by the real start-up with scripted boxes.
 #include "components/pellor.h"
-#include "platform/message_boxes.h"
+#include "ui/message_boxes.h"
 #include "platform/optical/linux_optical_devices.h"
 #include "startup/maintarvic.h"
 #include "support/test_env.h"
