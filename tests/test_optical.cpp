@@ -338,12 +338,14 @@ private Q_SLOTS:
             touch(sys + u"/"_s + name + u"/loop/offset"_s, offset);
             touch(sys + u"/"_s + name + u"/dev"_s, dev);
         };
-        // A part of the image, a removed file of that name, then the image by another path.
+        // Another image, a part of this one, a removed file of its name, then this one by another path.
+        touch(env.configHome() + u"/folders/isos/other.iso"_s, headWith(0x8001, "CD001"));
+        loop(u"loop0"_s, env.configHome() + u"/folders/isos/other.iso"_s, "0\n", "7:0\n");
         loop(u"loop1"_s, image, "512\n", "7:1\n");
         loop(u"loop2"_s, image + u" (deleted)"_s, "0\n", "7:2\n");
         loop(u"loop5"_s, env.configHome() + u"/folders/elsewhere/same.iso"_s, "0\n", "7:5\n");
         const QString mountInfo = env.newFolder(u"proc"_s) + u"/mountinfo"_s, disc = env.newFolder(u"media/GAME"_s);
-        touch(mountInfo, "50 22 7:1 / /media/part ro - iso9660 /dev/loop1 ro\n51 22 7:5 / " + QFile::encodeName(disc)
+        touch(mountInfo, "49 22 7:0 / /media/other ro - iso9660 /dev/loop0 ro\n50 22 7:1 / /media/part ro - iso9660 /dev/loop1 ro\n51 22 7:5 / " + QFile::encodeName(disc)
                              + " ro - iso9660 /dev/loop5 ro\n");
         auto *attacher = new ScriptedAttacher;
         auto *mounter = new ScriptedMounter;
