@@ -214,10 +214,11 @@ MountAttempt UdisksImageAttacher::attach(const QByteArray &image)
     if (!(bus().connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing))
         return failed(QStringLiteral("the system bus passes no file descriptors, so the image cannot be handed over"));
 
-    // udisks2 reads the image through our descriptor: it needs no right of its own to it.
+    // udisks2 reads the image through our descriptor: it needs no right of its own to
+    // it. O_NONBLOCK: a FIFO put in the image's place cannot hang us.
     int fd;
     do
-        fd = ::open(image.constData(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(image.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return failed(QStringLiteral("the image cannot be opened (%1)").arg(QString::fromLocal8Bit(strerror(errno))));
