@@ -1,5 +1,5 @@
 // The autorun.inf reader: each row is a file's bytes and the key asked for in
-// [autorun], read from disk and again handed over byte by byte.
+// [autorun], read from disk and again from memory.
 #include "components/ini_tool.h"
 #include "support/test_env.h"
 
@@ -53,8 +53,23 @@ private Q_SLOTS:
         QTest::newRow("names in any case beyond ascii") << "[autorun]\n\xd6" "FFNEN=x.exe\n"_ba << u"öffnen"_s << u"x.exe"_s;
         QTest::newRow("each line its own encoding") << fixture("mixed-lines.inf") << u"label"_s << u"Café"_s;
 
-        QTest::newRow("a nul in the value: none") << "[autorun]\nopen=setup.exe\0evil.exe\nopen=b.exe\n"_ba << Open << NF;
-        QTest::newRow("binary junk first") << junk + "\n[autorun]\nopen=setup.exe\n" << Open << NF;
+        // Disc tools that write from a fixed-size buffer leave NULs; other control codes are text.
+        const QByteArray nuls(512, '\0'), controls = QByteArray(50, '\x01') + QByteArray(50, '\x7f');
+        QTest::newRow("a nul ends its line's text") << "[autorun]\nopen=setup.exe\0evil.exe\nopen=b.exe\n"_ba << Open << u"setup.exe"_s;
+        QTest::newRow("nuls after the last line, no line end") << "[autorun]\r\nopen=setup.exe"_ba + nuls << Open << u"setup.exe"_s;
+        QTest::newRow("nuls after the value, then a line end") << "[autorun]\r\nopen=setup.exe "_ba + nuls + "\r\n" + nuls << Open << u"setup.exe"_s;
+        QTest::newRow("512 nuls before the section") << nuls + "\r\n[autorun]\r\nopen=setup.exe\r\n" << Open << u"setup.exe"_s;
+        QTest::newRow("a nul ends a header") << "[autorun\0]x\r\nopen=setup.exe\r\n"_ba << Open << u"setup.exe"_s;
+        QTest::newRow("a nul before the equals sign: no entry") << "[autorun]\r\nopen\0=a.exe\r\nopen=b.exe"_ba << Open << u"b.exe"_s;
+        QTest::newRow("100 nuls inside the section") << "[autorun]\r\n"_ba + nuls.first(100) + "\r\nopen=setup.exe\r\n" << Open << u"setup.exe"_s;
+        QTest::newRow("100 control bytes inside the section") << "[autorun]\r\n"_ba + controls + "\r\nopen=setup.exe\r\n" << Open << u"setup.exe"_s;
+        QTest::newRow("nuls and control bytes in a comment") << "[autorun]\r\n;"_ba + nuls + controls + "\r\nopen=setup.exe\r\n" << Open << u"setup.exe"_s;
+        QTest::newRow("control bytes are characters") << "[autorun]\nopen=\x01setup\x1b.exe\x7f\n"_ba << Open << u"\x01setup\x1b.exe\x7f"_s;
+        QTest::newRow("a control byte before a header is text") << "\x01[autorun]\nopen=a.exe\n[autorun]\nopen=b.exe\n"_ba << Open << u"b.exe"_s;
+        QTest::newRow("vertical tab and form feed are blanks") << "\v[\fautorun\v]\f\r\n\v\fopen\v=\f\v\"setup.exe \"\f\v\r\n"_ba << Open << u"setup.exe "_s;
+        QTest::newRow("utf-16le padded with nuls") << "\xff\xfe"_ba + QByteArray::fromRawData(reinterpret_cast<const char *>(u"[autorun]\r\nopen=setup.exe"), 50) + nuls << Open << u"setup.exe"_s;
+        QTest::newRow("binary junk before the section is read through") << junk + "\n[autorun]\nopen=setup.exe\n" << Open << u"setup.exe"_s;
+        QTest::newRow("1 MiB of junk, then the section") << junk.repeated(16) + "\n[autorun]\nopen=setup.exe\n" << Open << NF;
         QTest::newRow("text first, junk after") << "[autorun]\nopen=setup.exe\n" + junk << Open << u"setup.exe"_s;
         QTest::newRow("a line ending at 1 MiB, 4 MB after") << comment + "open=setup.exe\r\n" + QByteArray(4 << 20, ';') << Open << u"setup.exe"_s;
         QTest::newRow("a line crossing 1 MiB") << comment + "open=setup.exe1234\n" << Open << NF;
@@ -70,7 +85,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         touch(dir.filePath(u"autorun.inf"_s), content);
         QCOMPARE(readIniValue(Autorun, key, QFile::encodeName(dir.filePath(u"autorun.inf"_s))), expected);
-        QCOMPARE(readIniValueFromBytes(Autorun, key, content, 1), expected);
+        QCOMPARE(readIniValueFromBytes(Autorun, key, content), expected);
     }
 
     // Only a regular file that can be read counts, and nothing else may hang.

@@ -1,7 +1,7 @@
 # libFuzzer targets (tests/fuzz/fuzz_*.cpp), built with clang and -DTARVIC_FUZZ=ON.
 if(TARVIC_FUZZ)
     # The code under test needs coverage counters too, or the fuzzers run blind.
-    foreach(lib tarvic_platform tarvic_components)
+    foreach(lib tarvic_profile tarvic_platform tarvic_components)
         target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link)
     endforeach()
     file(GLOB fuzzers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/fuzz_*.cpp)

@@ -1,0 +1,354 @@
+#include "profile/profile_file.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLockFile>
+#include <QRandomGenerator>
+#include <QThread>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvic {
+
+namespace {
+
+// A save waits this long for another one to finish.
+constexpr int LockWaitMs = 10000;
+constexpr int LinkHops = 40;
+
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString cannot(const char *what, int error)
+{
+    return QStringLiteral("cannot be %1 (%2)").arg(QLatin1String(what), reason(error));
+}
+
+class Fd
+{
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+    void take(int fd)
+    {
+        reset();
+        m_fd = fd;
+    }
+    // The result of close(): a write that failed late shows here.
+    int reset()
+    {
+        const int r = m_fd >= 0 ? ::close(m_fd) : 0;
+        m_fd = -1;
+        return r;
+    }
+
+private:
+    int m_fd;
+};
+
+ssize_t readSome(int fd, char *into, size_t max)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, into, max);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+QString kindName(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a named pipe (FIFO)");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    if (S_ISCHR(mode))
+        return QStringLiteral("a character device");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device");
+    return QStringLiteral("not a regular file");
+}
+
+// What stands at `path` instead of a regular file, through its links.
+QString notRegular(const QByteArray &path, mode_t mode)
+{
+    struct stat own;
+    if (::lstat(path.constData(), &own) == 0 && S_ISLNK(own.st_mode)) {
+        char resolved[PATH_MAX];
+        if (::realpath(path.constData(), resolved))
+            return QStringLiteral("leads to %1, which is %2").arg(QFile::decodeName(resolved), kindName(mode));
+    }
+    const QString kind = kindName(mode);
+    return kind.startsWith(u'a') ? QStringLiteral("is ") + kind : kind;
+}
+
+QByteArray folderOf(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.first(slash);
+}
+
+// The last link's target: the file that a save replaces.
+QByteArray finalTarget(QByteArray path)
+{
+    for (int hop = 0; hop < LinkHops; ++hop) {
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        QByteArray target(PATH_MAX, Qt::Uninitialized);
+        const ssize_t n = ::readlink(path.constData(), target.data(), static_cast<size_t>(target.size()));
+        if (n < 0 || n >= target.size())
+            throw ProfileError(cannot("written", n < 0 ? errno : ENAMETOOLONG));
+        target.truncate(n);
+        path = target.startsWith('/') ? target : folderOf(path) + '/' + target;
+    }
+    throw ProfileError(cannot("written", ELOOP));
+}
+
+void makeFolders(const QByteArray &folder)
+{
+    if (::mkdir(folder.constData(), 0777) == 0 || errno == EEXIST)
+        return;
+    if (errno == ENOENT && folderOf(folder) != folder) {
+        makeFolders(folderOf(folder));
+        if (::mkdir(folder.constData(), 0777) == 0 || errno == EEXIST)
+            return;
+    }
+    throw ProfileError(QStringLiteral("cannot be written: its folder %1 cannot be made (%2)")
+                           .arg(QFile::decodeName(folder), reason(errno)));
+}
+
+// Holds the lock beside the file for one save; another save that holds it is
+// waited for, and one that died leaves a lock QLockFile knows to be stale.
+class SaveLock
+{
+public:
+    explicit SaveLock(const QByteArray &target) : m_lock(QFile::decodeName(target) + QStringLiteral(".lock"))
+    {
+        QDeadlineTimer deadline(LockWaitMs);
+        for (;;) {
+            errno = 0;
+            if (m_lock.tryLock(0))
+                return;
+            const int error = errno;
+            if (m_lock.error() != QLockFile::LockFailedError)
+                throw ProfileError(error ? cannot("written", error)
+                                         : QStringLiteral("cannot be written (its lock file %1 cannot be made)")
+                                               .arg(m_lock.fileName()));
+            if (deadline.hasExpired())
+                throw ProfileError(QStringLiteral("cannot be written: another program has been saving it for %1 s "
+                                                  "(its lock file is %2)")
+                                       .arg(LockWaitMs / 1000)
+                                       .arg(m_lock.fileName()));
+            QThread::msleep(5);
+        }
+    }
+
+private:
+    QLockFile m_lock;
+};
+
+// A new file beside the target, gone again unless it has been renamed over it.
+class NewFile
+{
+public:
+    explicit NewFile(const QByteArray &target)
+    {
+        const QByteArray folder = folderOf(target);
+        const QByteArray name = target.mid(target.lastIndexOf('/') + 1);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            m_path = folder + "/." + name + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            // 0666 under the umask, as any new file; an existing one's mode comes later.
+            m_fd.take(::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+            if (m_fd.get() >= 0)
+                return;
+            if (errno != EEXIST)
+                break;
+        }
+        m_path.clear();
+        throw ProfileError(cannot("written", errno));
+    }
+    ~NewFile()
+    {
+        if (!m_path.isEmpty())
+            ::unlink(m_path.constData());
+    }
+    NewFile(const NewFile &) = delete;
+    NewFile &operator=(const NewFile &) = delete;
+
+    void write(const QByteArray &bytes, const struct stat *old)
+    {
+        if (old) {
+            // Only root may give a file away; anyone else keeps the file as theirs.
+            if (old->st_uid != ::geteuid() || old->st_gid != ::getegid())
+                (void)::fchown(m_fd.get(), old->st_uid, old->st_gid);
+            if (::fchmod(m_fd.get(), old->st_mode & 07777) != 0)
+                throw ProfileError(cannot("written", errno));
+        }
+        if (!writeAll(m_fd.get(), bytes) || ::fsync(m_fd.get()) != 0 || m_fd.reset() != 0)
+            throw ProfileError(cannot("written", errno));
+    }
+
+    void renameOver(const QByteArray &target)
+    {
+        if (::rename(m_path.constData(), target.constData()) != 0)
+            throw ProfileError(cannot("written", errno));
+        m_path.clear();
+    }
+
+private:
+    QByteArray m_path;
+    Fd m_fd;
+};
+
+} // namespace
+
+ProfileError::ProfileError(QString problem) : std::runtime_error(problem.toStdString()), m_problem(std::move(problem)) {}
+
+ProfileBytes readProfileBytes(const QByteArray &path, qsizetype cap)
+{
+    ProfileBytes out;
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return out;
+        out.status = ProfileBytes::Refused;
+        out.problem = cannot("read", errno);
+        return out;
+    }
+    out.status = ProfileBytes::Refused;
+    // Opening a FIFO would wait for a writer, and opening a device may do anything.
+    if (!S_ISREG(st.st_mode)) {
+        out.problem = notRegular(path, st.st_mode);
+        return out;
+    }
+    // Non-blocking and checked again once open, in case something else took the
+    // name in between.
+    const Fd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        out.problem = cannot("read", errno);
+        return out;
+    }
+    struct stat opened;
+    if (::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != st.st_ino
+        || opened.st_dev != st.st_dev) {
+        out.problem = QStringLiteral("changed while it was being opened");
+        return out;
+    }
+    out.bytes.resize(std::min<qsizetype>(std::max<qint64>(st.st_size, 0) + 1, cap));
+    qsizetype total = 0;
+    for (;;) {
+        if (total == out.bytes.size()) {
+            if (total >= cap)
+                break;
+            out.bytes.resize(std::min(cap, total * 2 + 4096));
+        }
+        const ssize_t n = readSome(fd.get(), out.bytes.data() + total, static_cast<size_t>(out.bytes.size() - total));
+        if (n < 0) {
+            out.bytes.truncate(total);
+            out.status = ProfileBytes::Broken;
+            out.problem = cannot("read", errno);
+            return out;
+        }
+        if (n == 0) {
+            out.bytes.truncate(total);
+            out.status = ProfileBytes::Read;
+            return out;
+        }
+        total += n;
+    }
+    char next[2];
+    const ssize_t n = readSome(fd.get(), next, sizeof next);
+    if (n < 0) {
+        out.status = ProfileBytes::Broken;
+        out.problem = cannot("read", errno);
+        return out;
+    }
+    out.next = QByteArray(next, n);
+    out.status = ProfileBytes::Read;
+    return out;
+}
+
+ProfileText readProfileFile(const QString &path)
+{
+    ProfileBytes read = readProfileBytes(QFile::encodeName(path), ProfileCap);
+    switch (read.status) {
+    case ProfileBytes::Missing:
+        return ProfileText();
+    case ProfileBytes::Refused:
+    case ProfileBytes::Broken:
+        throw ProfileError(read.problem);
+    case ProfileBytes::Read:
+        break;
+    }
+    if (!read.next.isEmpty())
+        throw ProfileError(QStringLiteral("is larger than 1 MiB"));
+    ProfileText text(std::move(read.bytes));
+    if (!text.wellFormed())
+        throw ProfileError(QStringLiteral("is not valid UTF-16 text"));
+    return text;
+}
+
+void saveProfileFile(const QString &path, const std::function<void(ProfileText &)> &edit)
+{
+    const QByteArray native = QFile::encodeName(path);
+    // A look before the lock, whose file would otherwise be made beside a device.
+    struct stat st;
+    if (::stat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw ProfileError(notRegular(native, st.st_mode));
+    const QByteArray target = finalTarget(native);
+    struct stat folder;
+    if (::stat(folderOf(target).constData(), &folder) != 0)
+        makeFolders(folderOf(target));
+
+    const SaveLock lock(target);
+    ProfileText text = readProfileFile(path);
+    struct stat old;
+    const bool exists = ::lstat(target.constData(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode))
+        throw ProfileError(notRegular(native, old.st_mode));
+    if (!exists && errno != ENOENT)
+        throw ProfileError(cannot("written", errno));
+    // A file without write permission is kept as it is, whoever runs the save.
+    if (exists && ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
+        throw ProfileError(cannot("written", errno));
+
+    edit(text);
+    if (text.bytes().size() > ProfileCap)
+        throw ProfileError(QStringLiteral("cannot be written: it would be larger than 1 MiB"));
+    NewFile file(target);
+    file.write(text.bytes(), exists ? &old : nullptr);
+    file.renameOver(target);
+}
+
+} // namespace tarvic
