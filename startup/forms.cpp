@@ -31,7 +31,7 @@ frmTarvic &Forms::frmTarvic()
     if (!m_tarvic) {
         auto *f = new tarvic::frmTarvic(m_targetDrive, m_services.paths, m_services.starter, m_services.boxes);
         track(f, m_tarvic);
-        f->load();
+        loadOrDrop(f);
     }
     return static_cast<tarvic::frmTarvic &>(*m_tarvic);
 }
@@ -41,9 +41,21 @@ frmConfigure &Forms::frmConfigure()
     if (!m_configure) {
         auto *f = new tarvic::frmConfigure(m_services.settings, m_services.filePicker, m_services.folderPicker);
         track(f, m_configure);
-        f->load();
+        loadOrDrop(f);
     }
     return static_cast<tarvic::frmConfigure &>(*m_configure);
+}
+
+void Forms::loadOrDrop(Form *form)
+{
+    // A window whose load failed is gone: left loaded and never shown, it would
+    // keep the process alive with nothing on the screen.
+    try {
+        form->load();
+    } catch (...) {
+        delete form;
+        throw;
+    }
 }
 
 void Forms::unloadTarvic()

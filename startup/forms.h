@@ -13,7 +13,8 @@ class frmTarvic;
 class frmConfigure;
 
 // The two windows, each a single instance that comes into being, loaded, on first
-// reference. Tells when the last loaded window has been unloaded.
+// reference; one whose load fails does not come into being. Tells when the last
+// loaded window has been unloaded.
 class Forms : public QObject
 {
     Q_OBJECT
@@ -35,6 +36,7 @@ Q_SIGNALS:
 
 private:
     void track(Form *form, QPointer<Form> &slot);
+    void loadOrDrop(Form *form);
 
     Services &m_services;
     const QString &m_targetDrive;
