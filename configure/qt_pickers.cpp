@@ -7,8 +7,29 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QSettings>
 
 namespace tarvic {
+
+namespace {
+
+// QFileDialog keeps its history, sidebar and view in QtProject.conf in the user's
+// configuration folder, read when a dialog is made and written when it goes; the
+// program has no files there but Halvane.ini. Nothing else here uses QSettings, so
+// its per-user folder becomes one that cannot exist: the dialogs start from their
+// defaults and keep what they learn for the life of the process only.
+void keepDialogHistoryInMemory()
+{
+    static const bool done = [] {
+        const QString nowhere = QStringLiteral("/dev/null/tarvic-keeps-no-dialog-history");
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, nowhere);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, nowhere);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+} // namespace
 
 // ---- the "Application" filter
 
@@ -44,6 +65,7 @@ const QString QtFilePicker::AllFilesFilter = QStringLiteral("All files (*.*)");
 
 std::unique_ptr<QFileDialog> QtFilePicker::makeDialog() const
 {
+    keepDialogHistoryInMemory();
     auto dialog = std::make_unique<QFileDialog>(QApplication::activeWindow(), m_title);
     // Our own dialog: the platform's cannot take the proxy that shows programs.
     dialog->setOption(QFileDialog::DontUseNativeDialog);
@@ -86,6 +108,7 @@ void QtFilePicker::ShowOpen()
 
 std::unique_ptr<QFileDialog> QtFolderPicker::makeDialog(const QString &Desc, short options) const
 {
+    keepDialogHistoryInMemory();
     auto dialog = std::make_unique<QFileDialog>(QApplication::activeWindow(), Desc);
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setFileMode(QFileDialog::Directory);
