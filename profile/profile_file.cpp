@@ -231,6 +231,49 @@ private:
     Fd m_fd;
 };
 
+// Opens the regular file that `path` names for reading. A FIFO, device or socket
+// is only looked at: O_PATH takes hold of the name without opening what it names,
+// and only a regular file is then opened, through /proc as the very file looked
+// at. Where /proc cannot serve (not mounted, or closed to a process that has
+// changed its file-system user) it is opened by name and must turn out the same
+// file.
+int openRegular(const QByteArray &path, struct stat &st, ProfileBytes &out)
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const Fd held(::open(path.constData(), O_PATH | O_CLOEXEC));
+        if (held.get() < 0 || ::fstat(held.get(), &st) != 0) {
+            if (errno == ENOENT)
+                return -1;
+            out.status = ProfileBytes::Refused;
+            out.problem = cannot("read", errno);
+            return -1;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            out.status = ProfileBytes::Refused;
+            out.problem = notRegular(path, st.st_mode);
+            return -1;
+        }
+        const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        int fd = ::open(QByteArray("/proc/self/fd/" + QByteArray::number(held.get())).constData(), flags);
+        if (fd >= 0)
+            return fd;
+        struct stat opened;
+        fd = ::open(path.constData(), flags);
+        if (fd < 0) {
+            out.status = ProfileBytes::Refused;
+            out.problem = cannot("read", errno);
+            return -1;
+        }
+        if (::fstat(fd, &opened) == 0 && opened.st_ino == st.st_ino && opened.st_dev == st.st_dev)
+            return fd;
+        // Replaced in between (a save renames a new file over it): look again.
+        ::close(fd);
+    }
+    out.status = ProfileBytes::Refused;
+    out.problem = QStringLiteral("cannot be read (it keeps changing)");
+    return -1;
+}
+
 } // namespace
 
 ProfileError::ProfileError(QString problem) : std::runtime_error(problem.toStdString()), m_problem(std::move(problem)) {}
@@ -239,32 +282,9 @@ ProfileBytes readProfileBytes(const QByteArray &path, qsizetype cap)
 {
     ProfileBytes out;
     struct stat st;
-    if (::stat(path.constData(), &st) != 0) {
-        if (errno == ENOENT)
-            return out;
-        out.status = ProfileBytes::Refused;
-        out.problem = cannot("read", errno);
+    const Fd fd(openRegular(path, st, out));
+    if (fd.get() < 0)
         return out;
-    }
-    out.status = ProfileBytes::Refused;
-    // Opening a FIFO would wait for a writer, and opening a device may do anything.
-    if (!S_ISREG(st.st_mode)) {
-        out.problem = notRegular(path, st.st_mode);
-        return out;
-    }
-    // Non-blocking and checked again once open, in case something else took the
-    // name in between.
-    const Fd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        out.problem = cannot("read", errno);
-        return out;
-    }
-    struct stat opened;
-    if (::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_ino != st.st_ino
-        || opened.st_dev != st.st_dev) {
-        out.problem = QStringLiteral("changed while it was being opened");
-        return out;
-    }
     out.bytes.resize(std::min<qsizetype>(std::max<qint64>(st.st_size, 0) + 1, cap));
     qsizetype total = 0;
     for (;;) {
