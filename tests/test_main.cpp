@@ -44,6 +44,41 @@ private Q_SLOTS:
         QVERIFY(!program.forms().isTarvicLoaded());
         QCOMPARE(program.forms().isConfigureLoaded() && program.forms().frmConfigure().isVisible(), drive.isEmpty());
     }
+
+    // The configuration window cannot read its settings: after the error box no
+    // window is left, so the process ends. Also after a Yes to "configure it now?",
+    // when the file goes bad while the question is up.
+    void aWindowThatCannotLoadIsNotLeft_data()
+    {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("/c") << u"/c"_s << QStringList{u"Error"_s};
+        QTest::newRow("Yes to the question") << u"e:"_s << QStringList{u"Audio CD"_s, u"Error"_s};
+    }
+
+    void aWindowThatCannotLoadIsNotLeft()
+    {
+        QFETCH(QString, argument);
+        QFETCH(QStringList, titles);
+        TestEnv env;
+        const QString disc = env.newFolder(u"disc"_s);
+        touch(disc + u"/track01.cda"_s);
+        env.mapDrive(u'e', disc);
+        if (argument == u"/c")
+            makeFolder(env.settingsPath());
+        env.boxes.answers = {Mb::Yes};
+        env.boxes.whileShown = [&](const ShownBox &) { makeFolder(env.settingsPath()); };
+        mainTarvic program(env.services());
+        program.Main(argument);
+        QStringList shown;
+        for (const ShownBox &b : std::as_const(env.boxes.shown))
+            shown << b.title;
+        QCOMPARE(shown, titles);
+        QCOMPARE(env.boxes.shown.last().text, u"An error has occured: Path/File access error: the settings file "_s
+                                                  + env.settingsPath() + u" is a folder, 75"_s);
+        QVERIFY(!program.forms().anyLoaded());
+        QVERIFY(env.starter.started.isEmpty());
+    }
 };
 
 QTEST_MAIN(MainTest)
