@@ -155,6 +155,43 @@ private Q_SLOTS:
         QCOMPARE(listing(env.configHome()), (QStringList{u"Halvane.ini"_s, u"tarvic"_s}));
     }
 
+    // Strings no keyboard types into a text box, but paste or a picker may bring:
+    // each reads back exactly, in a new file and in files of each encoding; what a
+    // profile file cannot hold is refused and the file left as it was.
+    void everyValueReadsBackExactly()
+    {
+        const QStringList values = {
+            u"\tx\t"_s, u"\vx\f"_s, u"x\x1a"_s, u"\x01\x1b\x7f"_s, u"\uFEFFx"_s, u"'"_s, u"\"\""_s, u"''"_s,
+            u"\" \""_s, u"'\""_s, u"=;[x]"_s, u"\u00a0x\u3000"_s, u"\U0001F4BF\u202E"_s, QString(100000, u'\\'),
+        };
+        const QList<QByteArray> files = {QByteArray(), "[Tarvic]\r\nCDSI=old\r\n[Other]\r\nk=v\r\n"_ba,
+                                         utf16le(u"[Other]\nk=v\n"_s), "[Other]\nName=Zo\xEB\n"_ba};
+        for (const QByteArray &before : files) {
+            for (const QString &value : values) {
+                TestEnv env;
+                if (!before.isNull())
+                    touch(env.settingsPath(), before);
+                env.settings().write(pairs({value, value, value, value}));
+                HalvaneSettings again(env.settingsPath());
+                QVERIFY2(readAll(again) == QStringList(4, value), value.left(20).toUtf8().toHex().constData());
+            }
+        }
+        TestEnv env;
+        touch(env.settingsPath(), files[1]);
+        for (const QString &value : {u"a\nb"_s, u"a\r"_s, u"a\0b"_s, u"a\xD800"_s}) {
+            const QString error = errorOf([&] { env.settings().write(pairs({u"new"_s, u"new"_s, value, u"new"_s})); });
+            QVERIFY2(error.startsWith(u"75: Path/File access error: the settings file "_s + env.settingsPath()
+                                      + u" cannot be written: the value of AudioCD holds "_s),
+                     qPrintable(error));
+            QCOMPARE(bytesOf(env.settingsPath()), files[1]);
+        }
+        // A file that could not be read back is not written either.
+        QCOMPARE(errorOf([&] { env.settings().write(pairs(QStringList(4, QString(300000, u'x')))); }),
+                 u"75: Path/File access error: the settings file "_s + env.settingsPath()
+                     + u" cannot be written: it would be larger than 1 MiB"_s);
+        QCOMPARE(bytesOf(env.settingsPath()), files[1]);
+    }
+
     void specialFilesAreRefusedAndLeftAsTheyAre_data()
     {
         QTest::addColumn<QString>("kind");
