@@ -84,6 +84,7 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+// What a file is, after "is".
 QString kindName(mode_t mode)
 {
     if (S_ISDIR(mode))
@@ -108,8 +109,7 @@ QString notRegular(const QByteArray &path, mode_t mode)
         if (::realpath(path.constData(), resolved))
             return QStringLiteral("leads to %1, which is %2").arg(QFile::decodeName(resolved), kindName(mode));
     }
-    const QString kind = kindName(mode);
-    return kind.startsWith(u'a') ? QStringLiteral("is ") + kind : kind;
+    return QStringLiteral("is ") + kindName(mode);
 }
 
 QByteArray folderOf(const QByteArray &path)
@@ -187,7 +187,8 @@ public:
         const QByteArray folder = folderOf(target);
         const QByteArray name = target.mid(target.lastIndexOf('/') + 1);
         for (int attempt = 0; attempt < 100; ++attempt) {
-            m_path = folder + "/." + name + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            m_path = folder + "/." + name + '.' + QByteArray::number(::getpid()) + '.'
+                + QByteArray::number(QRandomGenerator::global()->generate(), 36);
             // 0666 under the umask, as any new file; an existing one's mode comes later.
             m_fd.take(::open(m_path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
             if (m_fd.get() >= 0)
@@ -359,7 +360,8 @@ void saveProfileFile(const QString &path, const std::function<void(ProfileText &
         throw ProfileError(notRegular(native, old.st_mode));
     if (!exists && errno != ENOENT)
         throw ProfileError(cannot("written", errno));
-    // A file without write permission is kept as it is, whoever runs the save.
+    // A file the user may not write stays as it is, though the folder would let a
+    // rename replace it.
     if (exists && ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0)
         throw ProfileError(cannot("written", errno));
 

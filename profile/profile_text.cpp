@@ -312,8 +312,11 @@ void ProfileText::replace(qsizetype from, qsizetype to, const QString &text)
     load({});
 }
 
-void ProfileText::setValue(const QString &section, const QString &key, const QString &value)
+bool ProfileText::setValue(const QString &section, const QString &key, const QString &value)
 {
+    // A line break would make lines of its own: entries, even sections.
+    if (unwritable(value) || trimmed(key).isEmpty())
+        return false;
     // Written as it stands, a value with blanks at an end or quotes around it would
     // read back trimmed or unquoted; one more pair of quotes keeps it whole.
     QString written = value;
@@ -324,13 +327,13 @@ void ProfileText::setValue(const QString &section, const QString &key, const QSt
     const Place place = find(section, key, true);
     if (place.entry) {
         replace(place.lineFrom, place.lineTo, place.namePart + written);
-        return;
+        return true;
     }
     const QString end = lineEnd();
     const QString entry = trimmed(key).toString() + u'=' + written + end;
     if (place.section) {
         replace(place.after, place.after, (place.afterEnded ? QString() : end) + entry);
-        return;
+        return true;
     }
     // A new section at the end of the file, a blank line apart from the last one.
     QString add;
@@ -351,6 +354,7 @@ void ProfileText::setValue(const QString &section, const QString &key, const QSt
     }
     add += u'[' + trimmed(section).toString() + u']' + end + entry;
     replace(m_units, m_units, add);
+    return true;
 }
 
 } // namespace tarvic

@@ -48,9 +48,10 @@ public:
     static std::optional<QString> unwritable(const QString &value);
 
     // Sets the entry so that value() gives back exactly `value`: blanks at its ends
-    // and quotes around it are kept by one more pair of double quotes. The value
-    // must be writable (see unwritable()).
-    void setValue(const QString &section, const QString &key, const QString &value);
+    // and quotes around it are kept by one more pair of double quotes. False, and
+    // nothing changed, for a value that cannot be written (see unwritable()) or an
+    // empty key.
+    bool setValue(const QString &section, const QString &key, const QString &value);
 
 private:
     enum class Encoding { Bytes, Utf16LE, Utf16BE };
