@@ -124,8 +124,8 @@ void closeFrom(int first, int last)
     ::_exit(127);
 }
 
-// Starts argv[0] detached and returns once it runs; throws with the reason the
-// system gave when it cannot.
+} // namespace
+
 void spawnDetached(const QList<QByteArray> &argv)
 {
     std::vector<char *> args;
@@ -201,6 +201,8 @@ void spawnDetached(const QList<QByteArray> &argv)
         throw startFailure(ENOENT, QStringLiteral("the interpreter that %1 names").arg(name));
     throw startFailure(childErrno, name);
 }
+
+namespace {
 
 bool isExplorer(const QString &word)
 {

@@ -10,6 +10,12 @@ namespace tarvic {
 
 class DrivePaths;
 
+// Starts the program argv[0] (a path) with the arguments that follow, detached and
+// in a session of its own: default signals, stdin from /dev/null, none of our
+// descriptors but stdout and stderr, our environment. Returns once it runs; throws
+// RuntimeError with the system's reason when it cannot start.
+void spawnDetached(const QList<QByteArray> &argv);
+
 // Starts programs on this machine, never through a shell: the command line is
 // split here and the program executed directly, detached so no zombie remains.
 //

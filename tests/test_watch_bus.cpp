@@ -1,0 +1,289 @@
+// tarvic-watch itself against a fake udisks2 on a private bus (tests/watch/
+// fake_udisks_drives.cpp): what the real service reports is played out signal by
+// signal, and a recording stand-in for tarvic notes every start.
+#include "config.h"
+#include "support/test_env.h"
+
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int Deadline = 10000;   // ms; every wait ends as soon as its effect is seen
+
+// A dbus-daemon of our own on a socket of our choosing, so that it can be stopped
+// and started again at the same address.
+struct Bus
+{
+    QProcess daemon;
+    QString address;
+    bool start(const QString &socket)
+    {
+        address = u"unix:path="_s + socket;
+        daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s, u"--address="_s + address});
+        return daemon.waitForReadyRead(Deadline);
+    }
+    void stop()
+    {
+        daemon.kill();
+        daemon.waitForFinished();
+        QFile::remove(address.mid(10));
+    }
+    ~Bus() { stop(); }
+};
+
+struct Udisks
+{
+    QProcess service;
+    bool start(const QString &address, const QStringList &commands = {})
+    {
+        service.start(QStringLiteral(FAKE_UDISKS_DRIVES), {address});
+        if (!service.waitForReadyRead(Deadline) || service.readLine() != "ready\n")
+            return false;
+        for (const QString &c : commands + QStringList{u"serve"_s})
+            if (!send(c))
+                return false;
+        return true;
+    }
+    bool send(const QString &command)
+    {
+        service.write(command.toUtf8() + '\n');
+        return service.waitForReadyRead(Deadline) && service.readLine() == "ok\n";
+    }
+    void stop()
+    {
+        service.kill();
+        service.waitForFinished();
+    }
+    ~Udisks() { stop(); }
+};
+
+} // namespace
+
+class WatchBusTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    Bus m_bus;
+    Udisks m_udisks;
+    QProcess m_watch;
+    QString m_log;   // what the watcher said so far
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    // The drive map holds d:: for a CD drive whose device is a name in our folder
+    // (never a real node): at first empty; a USB stick that no entry names.
+    QStringList machine() const
+    {
+        return {u"add drives/cd Drive MediaRemovable=true MediaAvailable=false"_s,
+                u"add block_devices/sr0 Block Device=%1 Drive=drives/cd Size=0"_s.arg(path(u"sr0"_s)),
+                u"add drives/stick Drive MediaRemovable=true MediaAvailable=false"_s,
+                u"add block_devices/sdb Block Device=%1 Drive=drives/stick Size=0"_s.arg(path(u"sdb"_s))};
+    }
+
+    void startWatch(const QStringList &args = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, m_bus.address);
+        env.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
+        env.insert(u"TARVIC_WATCH_PROGRAM"_s, QStringLiteral(WATCH_RECORDER));
+        env.insert(u"WATCH_RECORD"_s, path(u"started"_s));
+        m_watch.setProcessEnvironment(env);
+        m_watch.setReadChannel(QProcess::StandardError);
+        m_watch.start(QStringLiteral(TARVIC_WATCH), args);
+    }
+
+    // Waits until the watcher has said `line` `times` times in all.
+    bool said(const QString &line, int times = 1)
+    {
+        QDeadlineTimer deadline(Deadline);
+        while (m_log.count(line) < times) {
+            if (deadline.hasExpired() || (m_watch.state() == QProcess::NotRunning && !m_watch.bytesAvailable()))
+                break;
+            m_watch.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+            m_log += QString::fromUtf8(m_watch.readAll());
+        }
+        if (m_log.count(line) >= times)
+            return true;
+        qWarning().noquote() << "waited in vain for" << times << "x" << line << "; the watcher said:\n" << m_log;
+        return false;
+    }
+
+    QStringList started() const
+    {
+        QFile f(path(u"started"_s));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                           : QStringList();
+    }
+
+    // A marker that the watcher has taken in every signal sent before it: it tells of
+    // the stick, which no drive entry names.
+    bool settled()
+    {
+        const int before = m_log.count(u"not in the drive map, ignored"_s);
+        return m_udisks.send(u"set block_devices/sdb Block Size=1000"_s)
+            && m_udisks.send(u"set drives/stick Drive MediaAvailable=true"_s)
+            && said(u"medium in %1: not in the drive map, ignored"_s.arg(path(u"sdb"_s)), before + 1)
+            && m_udisks.send(u"set drives/stick Drive MediaAvailable=false"_s);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_log.clear();
+        QFile::remove(path(u"started"_s));
+        tarvic::test::makeFolder(path(u"config/tarvic/drives"_s));
+        QFile::remove(path(u"config/tarvic/drives/d::"_s));
+        QVERIFY(QFile::link(path(u"sr0"_s), path(u"config/tarvic/drives/d::"_s)));
+        QVERIFY(m_bus.start(path(u"bus"_s)));
+        QVERIFY(m_udisks.start(m_bus.address, machine()));
+        startWatch();
+        QVERIFY(said(u"watching udisks2 on the system bus"_s));
+    }
+
+    void cleanup()
+    {
+        m_watch.kill();
+        m_watch.waitForFinished();
+        m_udisks.stop();
+        m_bus.stop();
+    }
+
+    void audioCdArrivesThroughItsDrivesMediaProperties()
+    {
+        // No file system and no size: only the drive's properties tell of the disc.
+        const QString cd = u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumAudioTracks=12 "
+                           "OpticalNumDataTracks=0"_s;
+        QVERIFY(m_udisks.send(cd));
+        QVERIFY(said(u"D: audio CD in %1: starting tarvic D:"_s.arg(path(u"sr0"_s))));
+        QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
+
+        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=false Optical=false OpticalNumAudioTracks=0"_s));
+        QVERIFY(said(u"D: %1 taken out"_s.arg(path(u"sr0"_s))));
+        QVERIFY(m_udisks.send(cd));
+        QVERIFY(said(u"starting tarvic D:"_s, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(started(), (QStringList{u"D:"_s, u"D:"_s}), Deadline);
+    }
+
+    void aBurstOfSignalsForOneDiscStartsOnce()
+    {
+        // A data disc as udisks2 reports it: the drive, the size, its file system
+        // found, then mounted by someone; the medium repeated for good measure.
+        for (const QString &c : {u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s,
+                                 u"set block_devices/sr0 Block Size=734003200"_s,
+                                 u"add block_devices/sr0 Filesystem MountPoints="_s,
+                                 u"set drives/cd Drive MediaAvailable=true Optical=true"_s,
+                                 u"set block_devices/sr0 Filesystem MountPoints=/media/anna/DISC"_s,
+                                 u"set block_devices/sr0 Block Size=734003200"_s})
+            QVERIFY(m_udisks.send(c));
+        QVERIFY(settled());
+        QCOMPARE(m_log.count(u"starting tarvic"_s), 1);
+        QVERIFY(m_log.contains(u"D: disc in %1: starting tarvic D:"_s.arg(path(u"sr0"_s))));
+        QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
+    }
+
+    void whatIsInAlreadyOrNotMappedStartsNothing()
+    {
+        // The stick (no entry) arrives and goes; a blank disc has nothing to start.
+        QVERIFY(settled());
+        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalBlank=true"_s));
+        QVERIFY(said(u"blank disc in %1: nothing to start"_s.arg(path(u"sr0"_s))));
+        // A disc that is in when the watcher begins is no insertion.
+        m_watch.kill();
+        m_watch.waitForFinished();
+        m_log.clear();
+        QVERIFY(m_udisks.send(u"set drives/cd Drive OpticalBlank=false OpticalNumDataTracks=1"_s));
+        startWatch();
+        QVERIFY(said(u"watching udisks2 on the system bus"_s));
+        QVERIFY(settled());
+        QVERIFY2(!m_log.contains(u"starting"_s), qPrintable(m_log));
+        QCOMPARE(started(), QStringList());
+    }
+
+    void udisksGoingAwayAndComingBack()
+    {
+        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
+        QVERIFY(said(u"starting tarvic D:"_s));
+        // Back with the same disc: still the same insertion.
+        m_udisks.stop();
+        QVERIFY(said(u"udisks2 went away; waiting for it"_s));
+        QVERIFY(m_udisks.start(m_bus.address, machine() << u"set drives/cd Drive MediaAvailable=true Optical=true "
+                                                                  "OpticalNumDataTracks=1"_s));
+        QVERIFY(said(u"watching udisks2 on the system bus"_s, 2));
+        QVERIFY(settled());
+        QCOMPARE(m_log.count(u"starting tarvic"_s), 1);
+        // Taken out while it was away, and back: a new insertion, seen on its return.
+        m_udisks.stop();
+        QVERIFY(said(u"udisks2 went away; waiting for it"_s, 2));
+        QVERIFY(m_udisks.start(m_bus.address, machine()));
+        QVERIFY(said(u"watching udisks2 on the system bus"_s, 3));
+        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
+        QVERIFY(said(u"starting tarvic D:"_s, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(started(), (QStringList{u"D:"_s, u"D:"_s}), Deadline);
+    }
+
+    void theBusGoingAwayAndComingBack()
+    {
+        m_udisks.stop();
+        m_bus.stop();
+        QVERIFY(said(u"the system bus went away; connecting again"_s));
+        QVERIFY(said(u"no system bus"_s));
+        QVERIFY(m_bus.start(path(u"bus"_s)));
+        QVERIFY(m_udisks.start(m_bus.address, machine()));
+        QVERIFY(said(u"watching udisks2 on the system bus"_s, 2));
+        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
+        QVERIFY(said(u"starting tarvic D:"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
+    }
+
+    void onceEndsAfterTheNextStart()
+    {
+        m_watch.kill();
+        m_watch.waitForFinished();
+        m_log.clear();
+        startWatch({u"--once"_s});
+        QVERIFY(said(u"watching udisks2 on the system bus"_s));
+        QVERIFY(settled());   // an insertion that starts nothing does not end it
+        QCOMPARE(m_watch.state(), QProcess::Running);
+        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
+        QVERIFY(m_watch.waitForFinished(Deadline));
+        QCOMPARE(m_watch.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_watch.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");   // the start of standard output
+        QTest::addColumn<QString>("err");   // the start of standard error
+        QTest::newRow("help") << QStringList{u"--help"_s} << 0 << u"Usage: tarvic-watch [--once]"_s << QString();
+        QTest::newRow("version") << QStringList{u"--version"_s} << 0 << u"tarvic-watch " TARVIC_VERSION "\n"_s
+                                 << QString();
+        QTest::newRow("unknown") << QStringList{u"-x"_s} << 2 << QString()
+                                 << u"tarvic-watch: unknown argument: -x\nUsage: tarvic-watch [--once]"_s;
+        QTest::newRow("once and a drive") << QStringList{u"--once"_s, u"E:"_s} << 2 << QString()
+                                          << u"tarvic-watch: unknown argument: E:\nUsage:"_s;
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QProcess p;
+        p.start(QStringLiteral(TARVIC_WATCH), args);
+        QVERIFY(p.waitForFinished(Deadline));
+        QTEST(p.exitCode(), "status");
+        const QString gotOut = QString::fromUtf8(p.readAllStandardOutput());
+        const QString gotErr = QString::fromUtf8(p.readAllStandardError());
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QVERIFY2(out.isEmpty() ? gotOut.isEmpty() : gotOut.startsWith(out), qPrintable(gotOut));
+        QVERIFY2(err.isEmpty() ? gotErr.isEmpty() : gotErr.startsWith(err), qPrintable(gotErr));
+    }
+};
+
+QTEST_GUILESS_MAIN(WatchBusTest)
+#include "test_watch_bus.moc"

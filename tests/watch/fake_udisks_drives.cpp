@@ -1,0 +1,138 @@
+// A stand-in for udisks2's object manager on a private bus, driven line by line
+// from standard input so that a test can play out what the real one reports:
+//   fake_udisks_drives ADDRESS
+//   add OBJECT INTERFACE [Name=value...]   InterfacesAdded
+//   set OBJECT INTERFACE Name=value...     PropertiesChanged
+//   remove OBJECT INTERFACE...             InterfacesRemoved
+//   serve                                  takes the name org.freedesktop.UDisks2
+// OBJECT is below /org/freedesktop/UDisks2 ("drives/cd", "block_devices/sr0");
+// a value takes the D-Bus type that udisks2 gives the property of that name (byte
+// strings end in a NUL; a list is written with commas). Says "ready" once on the bus
+// and "ok" to each line; GetManagedObjects answers with what it holds. What comes
+// before "serve" is what udisks2 finds at its start: no one hears its signals.
+#include <QtDBus>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+using Interfaces = QMap<QString, QVariantMap>;
+using Objects = QMap<QDBusObjectPath, Interfaces>;
+Q_DECLARE_METATYPE(Interfaces)
+Q_DECLARE_METATYPE(Objects)
+
+namespace {
+
+const QString root = u"/org/freedesktop/UDisks2"_s;
+
+QByteArray withNul(const QString &s)
+{
+    return s.toUtf8() + '\0';
+}
+
+QVariant typed(const QString &name, const QString &value)
+{
+    static const QStringList flags = {u"MediaAvailable"_s, u"MediaRemovable"_s, u"MediaChangeDetected"_s, u"Optical"_s,
+                                      u"OpticalBlank"_s, u"Removable"_s};
+    static const QStringList counts = {u"OpticalNumTracks"_s, u"OpticalNumAudioTracks"_s, u"OpticalNumDataTracks"_s};
+    static const QStringList numbers = {u"Size"_s, u"DeviceNumber"_s};
+    static const QStringList byteStrings = {u"Device"_s, u"PreferredDevice"_s, u"BackingFile"_s};
+    static const QStringList byteStringLists = {u"Symlinks"_s, u"MountPoints"_s};
+    if (flags.contains(name))
+        return value == u"true";
+    if (counts.contains(name))
+        return value.toUInt();
+    if (numbers.contains(name))
+        return value.toULongLong();
+    if (byteStrings.contains(name))
+        return withNul(value);
+    if (byteStringLists.contains(name)) {
+        QList<QByteArray> list;
+        for (const QString &s : value.split(u',', Qt::SkipEmptyParts))
+            list << withNul(s);
+        return QVariant::fromValue(list);
+    }
+    if (name == u"Drive")
+        return QVariant::fromValue(QDBusObjectPath(value.startsWith(u'/') ? value : root + u'/' + value));
+    return value;
+}
+
+struct Fake final : QDBusVirtualObject
+{
+    QDBusConnection bus{QString()};
+    Objects objects;
+
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &m, const QDBusConnection &connection) override
+    {
+        if (m.path() == root && m.member() == u"GetManagedObjects")
+            return QDBusConnection(connection).send(m.createReply(QVariant::fromValue(objects)));
+        return QDBusConnection(connection).send(
+            m.createErrorReply(u"org.freedesktop.DBus.Error.UnknownMethod"_s, u"not here"_s));
+    }
+
+    bool command(const QStringList &words)
+    {
+        if (words == QStringList{u"serve"_s})
+            return bus.registerService(u"org.freedesktop.UDisks2"_s);
+        if (words.size() < 3)
+            return false;
+        const QDBusObjectPath object(root + u'/' + words[1]);
+        const QString interface = u"org.freedesktop.UDisks2."_s + words[2];
+        if (words[0] == u"remove") {
+            QStringList gone;
+            for (const QString &w : words.mid(2))
+                gone << u"org.freedesktop.UDisks2."_s + w, objects[object].remove(gone.last());
+            if (objects[object].isEmpty())
+                objects.remove(object);
+            auto signal = QDBusMessage::createSignal(root, u"org.freedesktop.DBus.ObjectManager"_s, u"InterfacesRemoved"_s);
+            return bus.send(signal << QVariant::fromValue(object) << gone);
+        }
+        QVariantMap properties;
+        for (const QString &w : words.mid(3)) {
+            const qsizetype eq = w.indexOf(u'=');
+            if (eq < 1)
+                return false;
+            properties.insert(w.left(eq), typed(w.left(eq), w.mid(eq + 1)));
+        }
+        if (words[0] == u"add") {
+            objects[object][interface] = properties;
+            auto signal = QDBusMessage::createSignal(root, u"org.freedesktop.DBus.ObjectManager"_s, u"InterfacesAdded"_s);
+            return bus.send(signal << QVariant::fromValue(object) << QVariant::fromValue(Interfaces{{interface, properties}}));
+        }
+        if (words[0] == u"set" && objects.value(object).contains(interface)) {
+            objects[object][interface].insert(properties);
+            auto signal = QDBusMessage::createSignal(object.path(), u"org.freedesktop.DBus.Properties"_s,
+                                                     u"PropertiesChanged"_s);
+            return bus.send(signal << interface << properties << QStringList());
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    qDBusRegisterMetaType<QList<QByteArray>>();
+    qDBusRegisterMetaType<Interfaces>();
+    qDBusRegisterMetaType<Objects>();
+    Fake fake;
+    fake.bus = QDBusConnection::connectToBus(app.arguments().value(1), u"fake"_s);
+    if (!fake.bus.registerVirtualObject(root, &fake, QDBusConnection::SubPath))
+        return 1;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::puts("ready");
+    QFile in;
+    in.open(0, QIODevice::ReadOnly | QIODevice::Unbuffered);   // a line at a time
+    QSocketNotifier lines(0, QSocketNotifier::Read);
+    QObject::connect(&lines, &QSocketNotifier::activated, [&] {
+        const QByteArray line = in.readLine();
+        if (line.isEmpty())
+            QCoreApplication::quit();   // the test closed our input
+        else
+            std::puts(fake.command(QString::fromUtf8(line).simplified().split(u' ')) ? "ok" : "refused");
+    });
+    return app.exec();
+}

@@ -1,0 +1,60 @@
+#include "watch/drive_media.h"
+
+#include <sys/stat.h>
+
+namespace tarvic {
+
+namespace {
+
+bool sameRegularFile(const QByteArray &a, const QByteArray &b)
+{
+    struct stat sa {}, sb {};
+    return ::stat(a.constData(), &sa) == 0 && ::stat(b.constData(), &sb) == 0 && S_ISREG(sa.st_mode)
+        && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool namesDevice(const QByteArray &target, const BlockDevice &block)
+{
+    if (target == block.device || block.symlinks.contains(target))
+        return true;
+    struct stat st {};
+    return block.number != 0 && ::stat(target.constData(), &st) == 0 && S_ISBLK(st.st_mode)
+        && quint64(st.st_rdev) == block.number;
+}
+
+} // namespace
+
+Medium mediumOf(const BlockDevice &block, const std::optional<DriveMedia> &drive)
+{
+    if (block.backingFile) {
+        if (block.backingFile->isEmpty() || block.size == 0)
+            return {};
+        return {Medium::In, "image:" + *block.backingFile, QStringLiteral("image")};
+    }
+    if (drive && !drive->mediaAvailable)
+        return {};
+    if (drive && drive->optical) {
+        if (drive->opticalBlank)
+            return {Medium::Blank, "blank", QStringLiteral("blank disc")};
+        const bool audio = drive->audioTracks > 0 && drive->dataTracks == 0;
+        return {Medium::In, "disc", audio ? QStringLiteral("audio CD") : QStringLiteral("disc")};
+    }
+    if (block.size == 0)
+        return {};
+    return {Medium::In, "medium", QStringLiteral("medium")};
+}
+
+std::optional<QChar> letterOf(const QList<DriveEntry> &entries, const BlockDevice &block)
+{
+    for (const DriveEntry &e : entries) {
+        if (e.kind != DriveEntry::Device || e.target.isEmpty())
+            continue;
+        const bool image = block.backingFile && !block.backingFile->isEmpty()
+                        && sameRegularFile(e.target, *block.backingFile);
+        if (image || namesDevice(e.target, block))
+            return e.letter;
+    }
+    return std::nullopt;
+}
+
+} // namespace tarvic

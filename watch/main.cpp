@@ -1,0 +1,94 @@
+// tarvic-watch: starts "tarvic X:" when a medium arrives in a drive of the drive map.
+#include "config.h"
+#include "platform/config_paths.h"
+#include "platform/drive_map.h"
+#include "platform/optical/linux_optical_devices.h"
+#include "platform/runtime_error.h"
+#include "platform/system_starter.h"
+#include "watch/insertion_watch.h"
+#include "watch/udisks_client.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cstdio>
+
+using namespace tarvic;
+
+namespace {
+
+const char Usage[] = "Usage: tarvic-watch [--once]\n"
+                     "Starts \"tarvic X:\" whenever a disc, a medium or a disc image arrives in a drive\n"
+                     "that the drive map names (${XDG_CONFIG_HOME:-~/.config}/tarvic/drives).\n"
+                     "\n"
+                     "  --once     handle the next insertion, then end\n"
+                     "  --help     show this text\n"
+                     "  --version  show the version\n";
+
+void say(const QString &line)
+{
+    std::fputs((QStringLiteral("tarvic-watch: ") + line + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+// The tarvic beside this program (an installation, or the build folder), else the one
+// on PATH; looked for at each start, so one installed later is found.
+QByteArray tarvicProgram()
+{
+    // Test hook only: the tests put a recording stand-in for tarvic here.
+    if (const QByteArray hook = qgetenv("TARVIC_WATCH_PROGRAM"); !hook.isEmpty())
+        return hook;
+    const QFileInfo beside(QCoreApplication::applicationDirPath() + QStringLiteral("/tarvic"));
+    if (beside.isFile() && beside.isExecutable())
+        return QFile::encodeName(beside.filePath());
+    return QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("tarvic")));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    bool once = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "--help") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::fputs("tarvic-watch " TARVIC_VERSION "\n", stdout);
+            return 0;
+        }
+        if (a != "--once") {
+            std::fprintf(stderr, "tarvic-watch: unknown argument: %s\n%s", argv[i], Usage);
+            return 2;
+        }
+        once = true;
+    }
+
+    QCoreApplication app(argc, argv);
+    const DriveMap map(driveMapFolder(), [] { return listOpticalDrives(); });
+    const auto launch = [once](QChar letter) {
+        const QByteArray program = tarvicProgram();
+        bool started = false;
+        if (program.isEmpty()) {
+            say(QStringLiteral("cannot start tarvic %1: there is no tarvic beside tarvic-watch or on PATH").arg(letter));
+        } else {
+            try {
+                spawnDetached({program, QString(letter).toLatin1() + ':'});
+                started = true;
+            } catch (const RuntimeError &e) {
+                say(QStringLiteral("cannot start tarvic %1: %2").arg(letter).arg(e.description()));
+            }
+        }
+        if (once)
+            QTimer::singleShot(0, qApp, [started] { QCoreApplication::exit(started ? 0 : 1); });
+        return started;
+    };
+    InsertionWatch watch([&map] { return map.entries(); }, launch, say);
+    UdisksClient client(watch, say);
+    client.start();
+    return app.exec();
+}
