@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# tarvic-watch on the real udisks2 stack: an image mapped as e:: and attached as a
+# loop device (by udisksctl, as a user would, or by losetup) starts "tarvic E:" once;
+# detached and attached again, once more; an image the map does not name, never.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../stack/real_stack.sh"
+watch=${TARVIC_WATCH:?the tarvic-watch to test}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-watch-real.XXXXXX")
+watch_pid=
+loops=()
+cleanup() {
+    if [ -n "$watch_pid" ]; then kill "$watch_pid" 2>/dev/null || true; wait "$watch_pid" 2>/dev/null || true; fi
+    local l
+    for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done
+    real_stack_stop
+    rm -rf "$work"
+}
+fail() {
+    echo "FAIL: $*" >&2
+    echo "the watcher said:" >&2
+    sed 's/^/    /' "$work/watch.log" >&2
+    exit 1
+}
+real_stack_start || { cleanup; exit 1; }
+trap cleanup EXIT
+
+said() { grep -cF -- "$1" "$work/watch.log" || true; }
+said_at_least() { [ "$(said "$2")" -ge "$1" ]; }
+# waits_for COUNT TEXT: until the watcher has said TEXT COUNT times
+waits_for() { real_stack_wait 20 said_at_least "$1" "$2" || fail "never said '$2' $1 times"; }
+recorded() { [ "$(cat "$work/started" 2>/dev/null)" = "$1" ]; }
+attach() { udisksctl loop-setup --no-user-interaction -r -f "$1" | sed -n 's/.* as \(\/dev\/loop[0-9]*\)\.$/\1/p'; }
+detach() { udisksctl loop-delete --no-user-interaction -b "$1" >/dev/null; }
+
+mkdir -p "$work/config/tarvic/drives" "$work/tree"
+echo '[autorun]' >"$work/tree/autorun.inf"
+make_ext4_image "$work/tree" "$work/e.img" DISC
+make_ext4_image "$work/tree" "$work/other.img" OTHER
+ln -s "$work/e.img" "$work/config/tarvic/drives/e::"
+
+XDG_CONFIG_HOME=$work/config TARVIC_WATCH_PROGRAM=$here/record_start.sh WATCH_RECORD=$work/started \
+    "$watch" 2>"$work/watch.log" &
+watch_pid=$!
+waits_for 1 "watching udisks2 on the system bus"
+
+loop=$(attach "$work/e.img")
+[ -n "$loop" ] || fail "udisksctl did not attach $work/e.img"
+loops+=("$loop")
+waits_for 1 "E: image in $loop: starting tarvic E:"
+# The unmapped image is told of after everything the first one raised.
+other=$(losetup --find --show --read-only "$work/other.img")
+loops+=("$other")
+waits_for 1 "image in $other: not in the drive map, ignored"
+[ "$(said "starting tarvic")" = 1 ] || fail "started more than once for one attachment"
+real_stack_wait 10 recorded "E:" || fail "recorded: $(cat "$work/started" 2>/dev/null)"
+
+detach "$loop"
+waits_for 1 "E: $loop taken out"
+loop=$(attach "$work/e.img")
+loops+=("$loop")
+waits_for 2 "starting tarvic E:"
+detach "$other"
+losetup -d "$loop"
+waits_for 2 "taken out"
+[ "$(said "starting tarvic")" = 2 ] || fail "not exactly one start per attachment"
+real_stack_wait 10 recorded $'E:\nE:' || fail "recorded: $(cat "$work/started")"
+kill -0 "$watch_pid" || fail "the watcher ended"
+echo "PASS an image mapped as e:: started tarvic E: once per attachment, an unmapped one nothing"
