@@ -9,14 +9,21 @@ trap 'if [ -f "$prefix.saved" ]; then mv -f "$prefix.saved" "$manifest"; else rm
 fail() { echo "FAIL: $*" >&2; exit 1; }
 cmake --install "$TARVIC_BUILD" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
 expected=$(printf '%s\n' bin/tarvic share/man/man1/tarvic.1 share/applications/tarvic{,-configure}.desktop \
-    share/icons/hicolor/{16x16,32x32}/apps/tarvic.png share/icons/hicolor/scalable/apps/tarvic.svg | LC_ALL=C sort)
+    share/icons/hicolor/{16x16,32x32}/apps/tarvic.png share/icons/hicolor/scalable/apps/tarvic.svg \
+    bin/tarvic-watch share/man/man1/tarvic-watch.1 lib/systemd/user/tarvic-watch.service \
+    etc/xdg/autostart/tarvic-watch.desktop | LC_ALL=C sort)
 installed=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
-[ "$installed" = "$expected" ] && [ -x "$prefix/bin/tarvic" ] || fail "installed: $installed"
-for entry in "$prefix"/share/applications/*.desktop; do
+[ "$installed" = "$expected" ] && [ -x "$prefix/bin/tarvic" ] && [ -x "$prefix/bin/tarvic-watch" ] ||
+    fail "installed: $installed"
+for entry in "$prefix"/share/applications/*.desktop "$prefix"/etc/xdg/autostart/*.desktop; do
     report=$(desktop-file-validate "$entry" 2>&1) && [ -z "$report" ] || fail "$entry: $report"
 done
 [ "$(grep -h '^Exec=' "$prefix"/share/applications/tarvic{,-configure}.desktop)" = $'Exec=tarvic D:\nExec=tarvic /c' ] ||
     fail "the entries do not start the installed tarvic as they should"
+# The watcher is off until the user turns it on, and then starts the installed program.
+grep -qx 'Hidden=true' "$prefix/etc/xdg/autostart/tarvic-watch.desktop" || fail "the autostart entry is not off"
+grep -qx "ExecStart=$prefix/bin/tarvic-watch" "$prefix/lib/systemd/user/tarvic-watch.service" ||
+    fail "the user unit does not start the installed watcher: $(cat "$prefix/lib/systemd/user/tarvic-watch.service")"
 [ "$(LC_ALL=C sort "$manifest")" = "$(sed "s|^|$prefix/|" <<<"$expected")" ] || fail "manifest: $(cat "$manifest")"
 xargs -d '\n' rm -f <"$manifest"
 [ -z "$(find "$prefix" ! -type d)" ] || fail "left after removal by the manifest: $(find "$prefix" ! -type d)"
