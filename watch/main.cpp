@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 using namespace tarvic;
@@ -68,6 +69,9 @@ int main(int argc, char *argv[])
         once = true;
     }
 
+    // A reader of our log that went away must not end the watch; tarvic gets its
+    // signals back at the default.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     const DriveMap map(driveMapFolder(), [] { return listOpticalDrives(); });
     const auto launch = [once](QChar letter) {
