@@ -206,6 +206,11 @@ private Q_SLOTS:
         w.watch.objects().addInterfaces(sr0, {{Udisks::Block, block("/dev/sr0", cd, 650000000)}});
         w.watch.look();
         QCOMPARE(w.started, (QList<QChar>{u'D', u'D', u'D'}));
+
+        // News of a device never announced makes no half a device.
+        const qsizetype logged = w.log.size();
+        w.set(u"/org/freedesktop/UDisks2/block_devices/sdz"_s, Udisks::Block, {{u"Size"_s, 1000ull}});
+        QCOMPARE(w.log.size(), logged);
     }
 
     void whatIsInAtTheStartOrWhileUdisksWasAwayIsJudgedByTheLastLook()

@@ -92,10 +92,12 @@ void UdisksObjects::removeInterfaces(const QString &object, const QStringList &i
 void UdisksObjects::changeProperties(const QString &object, const QString &interface, const QVariantMap &changed,
                                      const QStringList &invalidated)
 {
-    if (!kept(interface))
+    // An interface is known whole from its arrival; a change to one we never heard
+    // of would make half an object.
+    const auto found = m_objects.find(object);
+    if (found == m_objects.end() || !found->contains(interface))
         return;
-    // A change to an interface we never heard of is news of it all the same.
-    QVariantMap &properties = m_objects[object][interface];
+    QVariantMap &properties = (*found)[interface];
     for (auto it = changed.cbegin(); it != changed.cend(); ++it)
         properties.insert(it.key(), plain(it.value()));
     for (const QString &name : invalidated)
