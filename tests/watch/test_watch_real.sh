@@ -2,6 +2,8 @@
 # tarvic-watch on the real udisks2 stack: an image mapped as e:: and attached as a
 # loop device (by udisksctl, as a user would, or by losetup) starts "tarvic E:" once;
 # detached and attached again, once more; an image the map does not name, never.
+# Then as a user would meet it: the real tarvic beside the watcher, started for the
+# image that udisksctl attached, starts the disc's autorun program in its root.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../stack/real_stack.sh"
@@ -10,10 +12,17 @@ watch=${TARVIC_WATCH:?the tarvic-watch to test}
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-watch-real.XXXXXX")
 watch_pid=
 loops=()
-cleanup() {
+stop_watch() {
     if [ -n "$watch_pid" ]; then kill "$watch_pid" 2>/dev/null || true; wait "$watch_pid" 2>/dev/null || true; fi
-    local l
-    for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done
+    watch_pid=
+}
+cleanup() {
+    stop_watch
+    local l point
+    for l in "${loops[@]}"; do
+        for point in $(findmnt --noheadings --output TARGET --source "$l" 2>/dev/null); do umount "$point" 2>/dev/null; done
+        losetup -d "$l" 2>/dev/null || true
+    done
     real_stack_stop
     rm -rf "$work"
 }
@@ -68,3 +77,29 @@ waits_for 2 "taken out"
 real_stack_wait 10 recorded $'E:\nE:' || fail "recorded: $(cat "$work/started")"
 kill -0 "$watch_pid" || fail "the watcher ended"
 echo "PASS an image mapped as e:: started tarvic E: once per attachment, an unmapped one nothing"
+
+# The real tarvic (beside the watcher) with the disc's autorun program; no screen needed
+# for a disc whose program starts.
+stop_watch
+: >"$work/watch.log"
+mkdir "$work/game"
+printf '[autorun]\r\nopen=setup.sh\r\n' >"$work/game/autorun.inf"
+printf '#!/bin/sh\npwd -P >"$WATCH_RECORD.tmp" && mv "$WATCH_RECORD.tmp" "$WATCH_RECORD"\n' >"$work/game/setup.sh"
+chmod +x "$work/game/setup.sh"
+make_ext4_image "$work/game" "$work/game.img" GAME
+ln -sfn "$work/game.img" "$work/config/tarvic/drives/e::"
+XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen WATCH_RECORD=$work/ran "$watch" 2>"$work/watch.log" &
+watch_pid=$!
+waits_for 1 "watching udisks2 on the system bus"
+loop=$(attach "$work/game.img")
+[ -n "$loop" ] || fail "udisksctl did not attach $work/game.img"
+loops+=("$loop")
+waits_for 1 "E: image in $loop: starting tarvic E:"
+real_stack_wait 20 test -s "$work/ran" || fail "the disc's program did not run"
+root=$(findmnt --noheadings --output TARGET --source "$loop" | head -n1)
+[ -n "$root" ] && [ "$(cat "$work/ran")" = "$root" ] || fail "the program ran in $(cat "$work/ran"), not in the disc's root '$root'"
+# tarvic ends once the program runs: the disc can be unmounted then.
+for point in $(findmnt --noheadings --output TARGET --source "$loop"); do
+    real_stack_wait 10 umount "$point" || fail "$point stays busy"
+done
+echo "PASS attaching the image mapped as e:: ran its autorun program in the disc's root through the real tarvic"
