@@ -30,6 +30,7 @@ namespace {
 struct NoStarter final : ProgramStarter
 {
     void start(const QString &, int) override {}
+    void startProgram(const QByteArray &, int) override {}
 };
 struct NoBoxes final : MessageBoxes
 {

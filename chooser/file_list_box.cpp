@@ -187,11 +187,17 @@ void FileListBox::setFolder(const QByteArray &folder)
 
 QString FileListBox::selectedFileName() const
 {
+    const ListedFile *file = selectedFile();
+    return file ? file->name : QString();
+}
+
+const ListedFile *FileListBox::selectedFile() const
+{
     const QModelIndexList selected = selectionModel()->selectedIndexes();
     if (selected.isEmpty())
-        return QString();
+        return nullptr;
     const int row = selected.first().row();
-    return row >= 0 && row < m_files.size() ? m_files.at(row).name : QString();
+    return row >= 0 && row < m_files.size() ? &m_files.at(row) : nullptr;
 }
 
 void FileListBox::keyPressEvent(QKeyEvent *event)

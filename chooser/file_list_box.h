@@ -11,7 +11,7 @@ namespace tarvic {
 struct ListedFile
 {
     QByteArray raw;     // the name as the folder holds it
-    QString name;       // decoded, as the rest of the program looks files up by it
+    QString name;       // decoded, for the eye: names that are no UTF-8 may look alike
 };
 
 // A list of the program files ("*.exe", any case) of one folder, like the classic
@@ -30,6 +30,8 @@ public:
 
     // The bare name of the selected entry; empty when none is selected.
     QString selectedFileName() const;
+    // The selected entry; none when none is selected.
+    const ListedFile *selectedFile() const;
 
     // The programs of a folder in list order; the work behind setFolder.
     static QList<ListedFile> programsIn(const QByteArray &folder);

@@ -230,8 +230,10 @@ void frmTarvic::EXElist_Click()
 {
     Run->setEnabled(true);
     EOR->setEnabled(true);
-    const QString name = EXElist->selectedFileName();
-    m_picture = Pellor.FileIcon(TargetDrive + QStringLiteral("\\") + name);
+    // The entry's own file: looked up again by the path rules, a name such as
+    // "C:\x.exe" or "..\x.exe" would lead to another one.
+    const ListedFile *entry = EXElist->selectedFile();
+    m_picture = Pellor.FileIcon(entry ? Pellor.fileInCurrentFolder(TargetDrive, entry->raw) : Resolved{});
     EXEIcon->setPixmap(m_picture);
     placeIcon();
 }
@@ -240,9 +242,10 @@ void frmTarvic::Run_Click()
 {
     m_paths.ChDir(TargetDrive);
     m_paths.ChDrive(TargetDrive);
-    const QString name = EXElist->selectedFileName();
-    if (Pellor.FileExists(name)) {
-        m_starter.start(EXElist->selectedFileName(), WindowStyle::Minimised);
+    const ListedFile *entry = EXElist->selectedFile();
+    const Resolved file = entry ? Pellor.fileInCurrentFolder(TargetDrive, entry->raw) : Resolved{};
+    if (file.found) {
+        m_starter.startProgram(file.native, WindowStyle::Minimised);
         if (EOR->isChecked())
             unload();
     } else {

@@ -37,7 +37,7 @@ QPixmap fallbackProgramIcon()
 
 QPixmap programFileIcon(const QByteArray &native)
 {
-    const std::optional<QImage> image = readPeIcon(QFile::decodeName(native));
+    const std::optional<QImage> image = readPeIcon(native);
     if (!image)
         return fallbackProgramIcon();
     if (image->size() == QSize(32, 32))

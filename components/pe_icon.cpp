@@ -433,10 +433,10 @@ std::optional<QImage> readPeIcon(QIODevice &device)
     return std::nullopt;
 }
 
-std::optional<QImage> readPeIcon(const QString &nativePath)
+std::optional<QImage> readPeIcon(const QByteArray &nativePath)
 {
     // Only a regular file is read: a FIFO or a device on a disc would block or never end.
-    const int fd = ::open(QFile::encodeName(nativePath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     struct stat st;

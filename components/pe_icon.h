@@ -76,7 +76,7 @@ private:
 // The program's icon image: the best-ranked entry that decodes (of the first
 // MaxTries). None for anything that is not a program with a readable icon.
 std::optional<QImage> readPeIcon(QIODevice &device);
-std::optional<QImage> readPeIcon(const QString &nativePath);
+std::optional<QImage> readPeIcon(const QByteArray &nativePath);
 std::optional<QImage> readPeIconFromBytes(const QByteArray &bytes);
 
 } // namespace tarvic

@@ -23,6 +23,14 @@ public:
     // the desktop's icon for programs.
     QPixmap FileIcon(const QString &path);
 
+    // The file that an entry of a folder listing names: exactly these name bytes in
+    // the current folder of the drive. No path rule applies to the name ("C:\x.exe"
+    // and "a\..\b.exe" are names like any other). Found while it is a file, or a
+    // link to one, that stays on the disc.
+    Resolved fileInCurrentFolder(const QString &drive, const QByteArray &name);
+    // The icon of a file found before, as FileIcon gives it.
+    QPixmap FileIcon(const Resolved &file);
+
     DrivePaths &paths() { return m_paths; }
 
 private:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace tarvic {
@@ -18,6 +19,10 @@ public:
     // current directory. Throws RuntimeError, with the system's reason, when the
     // start fails.
     virtual void start(const QString &commandLine, int windowStyle) = 0;
+    // Starts exactly the file at this native path, without arguments, the same way:
+    // the path is taken as it stands (no splitting, no drive letters, no search), so
+    // a file whose name holds "\\", ":" or a blank is started as itself.
+    virtual void startProgram(const QByteArray &program, int windowStyle) = 0;
 };
 
 } // namespace tarvic

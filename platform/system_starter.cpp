@@ -204,6 +204,12 @@ void spawnDetached(const QList<QByteArray> &argv)
 
 namespace {
 
+void checkStyle(int windowStyle)
+{
+    if (windowStyle != WindowStyle::Normal && windowStyle != WindowStyle::Minimised)
+        throw invalidCall(QStringLiteral("window style %1 is neither 1 (normal) nor 2 (minimised)").arg(windowStyle));
+}
+
 bool isExplorer(const QString &word)
 {
     return word.compare(QLatin1String("explorer"), Qt::CaseInsensitive) == 0
@@ -216,8 +222,7 @@ SystemStarter::SystemStarter(DrivePaths &paths) : m_paths(paths) {}
 
 void SystemStarter::start(const QString &commandLine, int windowStyle)
 {
-    if (windowStyle != WindowStyle::Normal && windowStyle != WindowStyle::Minimised)
-        throw invalidCall(QStringLiteral("window style %1 is neither 1 (normal) nor 2 (minimised)").arg(windowStyle));
+    checkStyle(windowStyle);
     if (isBlankOnly(commandLine))
         throw invalidCall(QStringLiteral("the command line is empty"));
     // exec would cut the word short at the NUL and start something else.
@@ -238,6 +243,16 @@ void SystemStarter::start(const QString &commandLine, int windowStyle)
     if (parsed.program.isEmpty())
         throw invalidCall(QStringLiteral("the command line names no program: %1").arg(commandLine));
     launch(programPath(parsed.program), parsed.arguments, windowStyle);
+}
+
+void SystemStarter::startProgram(const QByteArray &program, int windowStyle)
+{
+    checkStyle(windowStyle);
+    if (program.isEmpty())
+        throw invalidCall(QStringLiteral("the command line is empty"));
+    if (program.contains('\0'))
+        throw invalidCall(QStringLiteral("the command line holds a NUL character"));
+    launch(program, {}, windowStyle);
 }
 
 QByteArray SystemStarter::programPath(const QString &word)

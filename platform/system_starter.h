@@ -40,6 +40,7 @@ class SystemStarter final : public ProgramStarter
 public:
     explicit SystemStarter(DrivePaths &paths);
     void start(const QString &commandLine, int windowStyle) override;
+    void startProgram(const QByteArray &program, int windowStyle) override;
 
 private:
     QByteArray programPath(const QString &word);

@@ -3,12 +3,14 @@
 #include "chooser/caption_label.h"
 #include "chooser/file_list_box.h"
 #include "chooser/frmtarvic.h"
+#include "platform/system_starter.h"
 #include "startup/maintarvic.h"
 #include "samples/pe_writer.h"
 #include "support/test_env.h"
 
 #include <QtTest>
 #include <QtWidgets>
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -25,13 +27,14 @@ struct Chooser
     TestEnv env;
     QString disc = env.newFolder(u"disc"_s), drive = u"E:"_s;   // the window keeps a reference to the drive
     QPointer<frmTarvic> w;
+    ProgramStarter *starter = &env.starter;
     Chooser() { env.mapDrive(u'e', disc); }
     ~Chooser() { delete w.data(); }
     bool open(const QStringList &files)
     {
         for (const QString &f : files)
             touch(disc + u'/' + f);
-        w = new frmTarvic(drive, env.paths(), env.starter, env.boxes);
+        w = new frmTarvic(drive, env.paths(), *starter, env.boxes);
         w->load();
         w->show();
         return QTest::qWaitForWindowActive(w);
@@ -89,6 +92,65 @@ private Q_SLOTS:
         QCOMPARE(shown, (QStringList{u"inside.exe"_s, u"real.exe"_s}));
     }
 
+    // Names are bytes on a disc: "\\", "C:", ".." and bytes that are no UTF-8 are part of
+    // the name, so each entry shows the icon of, and starts, its own file and no other.
+    // The programs are Windows programs, so the start reaches a recording wine.
+    void hostileNamesRunThemselves()
+    {
+        Chooser c;
+        SystemStarter real(c.env.paths());
+        c.starter = &real;
+        const QByteArray disc = QFile::encodeName(c.disc), record = disc + "/../record";
+        const QString bin = c.env.newFolder(u"bin"_s), oldPath = qEnvironmentVariable("PATH");
+        touch(bin + u"/wine"_s, "#!/bin/sh\nprintf '%s\\n' \"$@\" >'" + record + ".part' && /bin/mv '" + record + ".part' '" + record + "'\n");
+        QVERIFY(QFile::setPermissions(bin + u"/wine"_s, QFile::ReadOwner | QFile::ExeOwner));
+        qputenv("PATH", QFile::encodeName(bin));
+        const auto restorePath = qScopeGuard([&] { qputenv("PATH", QFile::encodeName(oldPath)); });
+        const auto program = [](const QByteArray &path, QColor colour) {
+            const QByteArray bytes = buildPe({.groups = {{.images = {dibIcon(drawIconImage(32, colour), 32)}, .name = {}}}});
+            QFile f;
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            return fd >= 0 && f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && f.write(bytes) == bytes.size();
+        };
+        // What the Windows rules would find instead: drive C:'s x.exe, sub/evil.exe, a folder C: of the disc.
+        const QString otherDrive = c.env.newFolder(u"c"_s);
+        c.env.mapDrive(u'c', otherDrive);
+        makeFolder(c.disc + u"/sub"_s);
+        makeFolder(c.disc + u"/C:"_s);
+        for (const QString &decoy : {otherDrive + u"/x.exe"_s, c.disc + u"/sub/evil.exe"_s, c.disc + u"/C:/x.exe"_s})
+            QVERIFY(program(QFile::encodeName(decoy), Qt::black));
+        // In list order: by name without regard to case, bytes deciding between names shown alike.
+        const QList<std::pair<QByteArray, QColor>> listed = {{"a\xfe.exe", Qt::magenta}, {"a\xff.exe", Qt::cyan},
+                                                            {"C:\\x.exe", Qt::green}, {"setup\\..\\..\\x.exe", Qt::yellow},
+                                                            {"sub\\evil.exe", Qt::blue}, {"x.exe", Qt::red}};
+        const auto removeListed = qScopeGuard([&] {   // names that are no UTF-8 are beyond QTemporaryDir
+            for (const auto &entry : listed)
+                ::unlink(disc + '/' + entry.first);
+        });
+        for (const auto &[name, colour] : listed)
+            QVERIFY(program(disc + '/' + name, colour));
+        QVERIFY(c.open({}));
+        QCOMPARE(c.w->EXElist->count(), listed.size());
+        QFile ran(QFile::decodeName(record));
+        for (int row = 0; row < listed.size(); ++row) {
+            c.w->EXElist->setCurrentRow(row);
+            QCOMPARE(c.w->EXEIcon->pixmap().toImage().pixelColor(8, 20), listed[row].second);
+            c.w->Run->click();
+            QTRY_VERIFY_WITH_TIMEOUT(ran.exists(), 10000);
+            QVERIFY(ran.open(QIODevice::ReadOnly));
+            QCOMPARE(ran.readAll().split('\n').at(3), disc + '/' + listed[row].first);
+            ran.close();
+            QVERIFY(ran.remove());
+        }
+        QVERIFY(c.env.boxes.shown.isEmpty());
+        // Changed into a link off the disc after listing: the file is no longer there to run.
+        QVERIFY(QFile::remove(c.disc + u"/x.exe"_s) && QFile::link(otherDrive + u"/x.exe"_s, c.disc + u"/x.exe"_s));
+        c.w->Run->click();
+        QCOMPARE(c.env.boxes.shown.value(0).text, u"Could not run the program 'x.exe'"_s);
+        QTest::qWait(200);
+        QVERIFY(!ran.exists());
+    }
+
     // Keys go to the focused control; "click:N" and "dblclick:N" hit row N; "rm" removes a.exe.
     // The outcome: each start as "command line|window style", each box, "closed".
     void keyboardAndMouse_data()
@@ -128,7 +190,7 @@ private Q_SLOTS:
         }
         QStringList seen;
         for (const StartedProgram &p : c.env.starter.started)
-            seen << p.commandLine + u'|' + QString::number(p.windowStyle)
+            seen << (p.program.isEmpty() ? p.commandLine : QFile::decodeName(p.program).mid(c.disc.size() + 1)) + u'|' + QString::number(p.windowStyle)
                     + (QFileInfo(p.workingDirectory) == QFileInfo(c.disc) ? u" in the root"_s : u""_s);
         for (const ShownBox &box : c.env.boxes.shown)
             seen << box.title + u": "_s + box.text + u'|' + QString::number(box.flags);

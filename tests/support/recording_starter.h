@@ -12,6 +12,7 @@ namespace tarvic::test {
 struct StartedProgram
 {
     QString commandLine;
+    QByteArray program;         // the file, for a start of one file
     int windowStyle;
     QString workingDirectory;   // the process's, at the moment of the start
 };
@@ -22,7 +23,11 @@ struct RecordingStarter final : ProgramStarter
     QList<StartedProgram> started;
     void start(const QString &commandLine, int windowStyle) override
     {
-        started << StartedProgram{commandLine, windowStyle, QDir::currentPath()};
+        started << StartedProgram{commandLine, {}, windowStyle, QDir::currentPath()};
+    }
+    void startProgram(const QByteArray &program, int windowStyle) override
+    {
+        started << StartedProgram{{}, program, windowStyle, QDir::currentPath()};
     }
 };
 
