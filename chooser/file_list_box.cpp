@@ -202,17 +202,23 @@ const ListedFile *FileListBox::selectedFile() const
 
 void FileListBox::keyPressEvent(QKeyEvent *event)
 {
-    // Tabbing in marks an entry without selecting it; the first arrow key selects
-    // that entry instead of passing over it.
+    // Tabbing in marks an entry without selecting it. As in a Windows list box the
+    // first arrow key selects that entry instead of passing over it, and Home, End,
+    // Page Up and Page Down select the entry they land on, even the marked one.
+    const int key = event->key();
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const bool arrow = key == Qt::Key_Up || key == Qt::Key_Down;
+    const bool jump = key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_PageUp || key == Qt::Key_PageDown;
     const QModelIndex current = currentIndex();
-    const bool arrow = event->key() == Qt::Key_Up || event->key() == Qt::Key_Down;
-    if (arrow && event->modifiers() == Qt::NoModifier && current.isValid()
-        && !selectionModel()->isSelected(current)) {
+    if (plain && arrow && current.isValid() && !selectionModel()->isSelected(current)) {
         selectionModel()->setCurrentIndex(current, QItemSelectionModel::ClearAndSelect);
         event->accept();
         return;
     }
     QListWidget::keyPressEvent(event);
+    const QModelIndex landed = currentIndex();
+    if (plain && jump && landed.isValid() && !selectionModel()->isSelected(landed))
+        selectionModel()->setCurrentIndex(landed, QItemSelectionModel::ClearAndSelect);
 }
 
 QItemSelectionModel::SelectionFlags FileListBox::selectionCommand(const QModelIndex &index, const QEvent *event) const

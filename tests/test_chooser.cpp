@@ -164,6 +164,12 @@ private Q_SLOTS:
         QTest::newRow("before a selection") << u"Tab Tab Return Alt+R Alt+E click:0 Return"_s << QStringList{a};
         QTest::newRow("each Enter after a click runs") << u"click:0 Return Return"_s << QStringList{a, a};
         QTest::newRow("arrows select, Alt+R runs") << u"Tab Tab Down Down Alt+R"_s << QStringList{b};
+        // Tabbed in, the first entry is marked but not chosen; each key chooses where it lands.
+        QTest::newRow("Home after tabbing in") << u"Tab Tab Home Alt+R"_s << QStringList{a};
+        QTest::newRow("PgUp after tabbing in") << u"Tab Tab PgUp Alt+R"_s << QStringList{a};
+        QTest::newRow("End after tabbing in") << u"Tab Tab End Alt+R"_s << QStringList{b};
+        QTest::newRow("PgDown after tabbing in") << u"Tab Tab PgDown Alt+R"_s << QStringList{b};
+        QTest::newRow("End then Home") << u"Tab Tab End Home Alt+R"_s << QStringList{a};
         QTest::newRow("a double click only selects") << u"click:1 dblclick:1 Return"_s << QStringList{b};
         QTest::newRow("Exit on run") << u"click:0 Alt+E Return"_s << QStringList{a, closed};
         QTest::newRow("Alt+O, Alt+C") << u"Alt+O Alt+C"_s << QStringList{u"explorer E:|1"_s, closed};
