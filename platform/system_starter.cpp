@@ -7,9 +7,12 @@
 #include <QFile>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -82,18 +85,46 @@ bool isWindowsProgram(const QByteArray &path)
     return got == 2 && magic[0] == 'M' && magic[1] == 'Z';
 }
 
-void closeFrom(int first, int last)
+// Closes every descriptor from 3 on but `keep`. The open-file limit is no bound:
+// a descriptor opened before the soft limit was lowered stays open above it.
+// Async-signal-safe: runs between fork and exec.
+void closeAllBut(int keep)
 {
-    if (first > last)
+    const auto closeRange = [](unsigned first, unsigned last) {
+        return first > last || ::close_range(first, last, 0) == 0;
+    };
+    if (closeRange(3, unsigned(keep) - 1) && closeRange(unsigned(keep) + 1, ~0u))
         return;
-    if (::close_range(static_cast<unsigned>(first), static_cast<unsigned>(last), 0) == 0)
+    // Without close_range (kernels before 5.9, some sandboxes): the list of what is open.
+    const int list = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (list >= 0) {
+        alignas(8) char buffer[4096];
+        long got;
+        while ((got = ::syscall(SYS_getdents64, list, buffer, sizeof buffer)) > 0) {
+            for (long at = 0; at < got;) {
+                unsigned short length;   // d_reclen; d_name follows d_type
+                std::memcpy(&length, buffer + at + 16, sizeof length);
+                int fd = 0;
+                const char *digit = buffer + at + 19;
+                for (; *digit >= '0' && *digit <= '9'; ++digit)
+                    fd = fd * 10 + (*digit - '0');
+                if (*digit == '\0' && digit != buffer + at + 19 && fd > 2 && fd != keep && fd != list)
+                    ::close(fd);
+                at += length;
+            }
+        }
+        ::close(list);
         return;
-    for (int fd = first; fd <= last; ++fd)
-        ::close(fd);
+    }
+    rlimit files {};
+    const int last = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_max < (1u << 20) ? int(files.rlim_max) : 1 << 20;
+    for (int fd = 3; fd < last; ++fd)
+        if (fd != keep)
+            ::close(fd);
 }
 
 // Runs in the grandchild, after fork: only async-signal-safe calls from here on.
-[[noreturn]] void becomeProgram(char *const argv[], int errorFd, int devNull, int maxFd)
+[[noreturn]] void becomeProgram(char *const argv[], int errorFd, int devNull)
 {
     // Its own session: a hang-up or Ctrl-C meant for us does not reach the program.
     ::setsid();
@@ -115,8 +146,7 @@ void closeFrom(int first, int last)
         [[maybe_unused]] auto w = ::write(errorFd, &e, sizeof e);
         ::_exit(127);
     }
-    closeFrom(3, errorFd - 1);
-    closeFrom(errorFd + 1, maxFd);   // errorFd itself goes at exec (CLOEXEC)
+    closeAllBut(errorFd);   // errorFd itself goes at exec (CLOEXEC)
 
     ::execve(argv[0], argv, environ);
     const int e = errno;
@@ -133,9 +163,6 @@ void spawnDetached(const QList<QByteArray> &argv)
         args.push_back(const_cast<char *>(a.constData()));
     args.push_back(nullptr);
     const QString name = QFile::decodeName(argv.first());
-
-    const long openMax = ::sysconf(_SC_OPEN_MAX);
-    const int maxFd = openMax > 0 && openMax < (1 << 20) ? static_cast<int>(openMax) - 1 : (1 << 20) - 1;
 
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
@@ -166,7 +193,7 @@ void spawnDetached(const QList<QByteArray> &argv)
     if (child == 0) {
         const pid_t grandchild = ::fork();
         if (grandchild == 0)
-            becomeProgram(args.data(), pipeFds[1], devNull, maxFd);
+            becomeProgram(args.data(), pipeFds[1], devNull);
         if (grandchild < 0) {
             const int e = errno;
             [[maybe_unused]] auto w = ::write(pipeFds[1], &e, sizeof e);
@@ -291,6 +318,10 @@ void SystemStarter::launch(const QByteArray &program, const QStringList &argumen
         argv << *wine;
         if (windowStyle == WindowStyle::Minimised)
             argv << "start" << "/min" << "/unix";
+    } else if (S_ISREG(st.st_mode) && (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0) {
+        // A text or a picture is no program, whoever may read it; "permission
+        // denied" would send the user looking for the wrong fault.
+        throw invalidCall(QStringLiteral("%1 is not a program (it is not marked executable)").arg(name));
     }
     argv << program;
     for (const QString &a : arguments)
@@ -310,24 +341,35 @@ void SystemStarter::openFolder(const QString &target)
         folder += QLatin1Char('\\');
 
     const Resolved r = m_paths.resolve(folder);
+    const auto opener = [&folder] {
+        const auto found = findOnPath("xdg-open");
+        if (!found)
+            throw RuntimeError(Err::InvalidCall,
+                               QStringLiteral("xdg-open is needed to open %1 in the file manager (there is no xdg-open on PATH)")
+                                   .arg(folder));
+        return *found;
+    };
     if (!r.found || !r.folder || r.virtualFile) {
         if (r.drive) {
             const int status = m_paths.drives().status(*r.drive);
             if (status == 0)
                 throw RuntimeError(Err::DeviceUnavailable,
                                    QStringLiteral("Device unavailable: there is no drive %1: in the drive map").arg(*r.drive));
-            if (status == 1)
-                throw RuntimeError(Err::DiskNotReady, QStringLiteral("Disk not ready: drive %1: holds no disc").arg(*r.drive));
+            if (status == 1) {
+                // As Explorer does, the file manager is the one to say that the drive
+                // is empty: it opens the drive's folder. A device without a disc has
+                // no folder to show, and nothing starts.
+                const DriveEntry drive = m_paths.drives().entry(*r.drive);
+                struct stat st {};
+                if (drive.kind == DriveEntry::Folder && ::stat(drive.target.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+                    spawnDetached({opener(), drive.target});
+                return;
+            }
         }
         throw RuntimeError(Err::PathNotFound, r.found ? QStringLiteral("Path not found: %1 is not a folder").arg(folder)
                                                       : QStringLiteral("Path not found: %1").arg(folder));
     }
-    const auto opener = findOnPath("xdg-open");
-    if (!opener)
-        throw RuntimeError(
-            Err::InvalidCall,
-            QStringLiteral("xdg-open is needed to open %1 in the file manager (there is no xdg-open on PATH)").arg(folder));
-    spawnDetached({*opener, r.native});
+    spawnDetached({opener(), r.native});
 }
 
 } // namespace tarvic

@@ -30,11 +30,15 @@ void spawnDetached(const QList<QByteArray> &argv);
 //
 // "explorer <drive or folder>" (also "explorer.exe", any case) opens the folder
 // with xdg-open; a drive designator alone ("explorer D:") means the drive's root,
-// and nothing after the name means the current folder.
+// and nothing after the name means the current folder. On a drive without a disc
+// it opens the drive's folder, where it has one, and otherwise starts nothing.
+//
+// Started programs inherit no descriptor above 2, however high it lies.
 //
 // Failures throw RuntimeError: 53 file not found, 70 permission denied, 5 anything
-// else that keeps the program from starting (the system's reason in brackets);
-// for explorer also 68, 71 and 76 as for changing to that folder.
+// else that keeps the program from starting (a data file that is not marked
+// executable among them; the system's reason in brackets); for explorer also 68
+// (no such drive) and 76 (no such folder on a disc that is in).
 class SystemStarter final : public ProgramStarter
 {
 public:

@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,8 +23,8 @@ static void put(const QString &path, const QByteArray &content, mode_t mode)
     ::chmod(QFile::encodeName(path).constData(), mode);
 }
 
-// Under the returned root: drive E: (disc/) with E:\tools current, F: without a
-// disc, and PATH a:b::c:d where a holds a data file, b a folder, c and d programs
+// Under the returned root: drive E: (disc/) with E:\tools current; without a disc
+// F: (an empty folder), G: (a missing folder) and H: (a device); and PATH a:b::c:d where a holds a data file, b a folder, c and d programs
 // (c also wine and xdg-open).
 static QString setUp(TestEnv &env)
 {
@@ -33,7 +34,7 @@ static QString setUp(TestEnv &env)
     const QByteArray recorder = "#!/bin/sh\nPATH=/usr/bin:/bin\n"
         "while read -r k v; do case $k in SigBlk:|SigIgn:) m=\"$m $k$v\";; esac; done </proc/$$/status\n"
         "read -r s </proc/$$/stat; f() { [ \"$4\" = $$ ] && echo leader; }\n"
-        "{ echo \"$(pwd -P)\" $m $(readlink /proc/$$/fd/0) $(f ${s##*) }) $([ -e /proc/$$/fd/77 ] && echo leaked)\n"
+        "{ echo \"$(pwd -P)\" $m $(readlink /proc/$$/fd/0) $(f ${s##*) }) $([ -e /proc/$$/fd/77 ] && echo leaked:77) $([ -e /proc/$$/fd/200 ] && echo leaked:200)\n"
         "  printf '%s\\n' \"$0\" \"$@\"; } >" + out + ".part && mv " + out + ".part " + out + "\n";
     for (const char *p : {"c/tarvic-p", "d/tarvic-p", "c/tarvic-q", "c/wine", "c/xdg-open", "disc/tools/tarvic-q",
                           "disc/tools/rec.sh", "disc/tools/rec.sh two", "disc/tools/my rec.sh", "disc/my tools/x"})
@@ -46,7 +47,10 @@ static QString setUp(TestEnv &env)
     put(root + u"disc/garbage.sh"_s, ": >" + out + "\n", 0755);
     put(root + u"disc/badbang.sh"_s, "#!/nonexistent/shell\n", 0755);
     env.mapDrive(u'e', root + u"disc"_s);
-    env.mapDrive(u'f', env.newFolder(u"empty"_s));
+    env.mapDrive(u'f', root + u"empty"_s);
+    makeFolder(root + u"empty"_s);
+    env.mapDrive(u'g', root + u"gone"_s);
+    env.mapDevice(u'h', root + u"sr9"_s);   // no node: the device layer reports no disc
     env.paths().ChDir(u"E:\\tools"_s);
     env.paths().ChDrive(u"E:"_s);
     qputenv("PATH", QFile::encodeName(u"%1a:%1b::%1c:%1d"_s.arg(root)));
@@ -57,11 +61,16 @@ class StarterTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    // What no started program may inherit: a stdin other than /dev/null, descriptor 77
-    // without close-on-exec, a blocked SIGUSR1, an ignored SIGUSR2.
+    // What no started program may inherit: a stdin other than /dev/null, descriptors 77
+    // and 200 without close-on-exec (200 above the open-file limit, which a lowered
+    // soft limit leaves open), a blocked SIGUSR1, an ignored SIGUSR2.
     void initTestCase()
     {
-        QVERIFY(::dup2(::open("/dev/zero", O_RDONLY), 77) == 77 && ::dup2(77, 0) == 0);
+        QVERIFY(::dup2(::open("/dev/zero", O_RDONLY), 77) == 77 && ::dup2(77, 0) == 0 && ::dup2(77, 200) == 200);
+        rlimit files {};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &files) == 0);
+        files.rlim_cur = 64;
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &files) == 0);
         sigset_t usr1 {};
         sigaddset(&usr1, SIGUSR1);
         QVERIFY(::pthread_sigmask(SIG_BLOCK, &usr1, nullptr) == 0 && std::signal(SIGUSR2, SIG_IGN) != SIG_ERR);
@@ -88,11 +97,15 @@ private Q_SLOTS:
         QTest::newRow("explorer E: opens the root, not the current folder") << "explorer E:" << 1 << "%Rc/xdg-open|%Rdisc";
         QTest::newRow("EXPLORER.EXE, a folder with blanks in another case") << "EXPLORER.EXE e:\\MY TOOLS" << 1 << "%Rc/xdg-open|%Rdisc/my tools";
         QTest::newRow("explorer alone opens the current folder") << "explorer" << 1 << "%Rc/xdg-open|%Rdisc/tools";
+        // The file manager says that a drive is empty; where there is no folder to show, nothing starts.
+        QTest::newRow("explorer, no disc: the drive's folder") << "explorer F:" << 1 << "%Rc/xdg-open|%Rempty";
+        QTest::newRow("explorer, the drive's folder is gone") << "explorer G:" << 1 << "nothing";
+        QTest::newRow("explorer, a device drive without a disc") << "explorer h:\\setup" << 1 << "nothing";
 
         QTest::newRow("missing file") << "E:\\nothing.sh a" << 1 << "53|File not found: E:\\nothing.sh (No such file or directory)";
         QTest::newRow("missing interpreter")
             << "E:\\badbang.sh" << 1 << "53|File not found: the interpreter that %Rdisc/badbang.sh names (No such file or directory)";
-        QTest::newRow("not executable") << "E:\\noexec.sh" << 1 << "70|Permission denied: %Rdisc/noexec.sh (Permission denied)";
+        QTest::newRow("a data file") << "E:\\noexec.sh" << 1 << "5|Invalid procedure call or argument: %Rdisc/noexec.sh is not a program (it is not marked executable)";
         QTest::newRow("no program format")
             << "E:\\garbage.sh" << 1 << "5|Invalid procedure call or argument: %Rdisc/garbage.sh (Exec format error)";
         QTest::newRow("a folder") << "E:\\tools" << 1 << "5|Invalid procedure call or argument: E:\\tools (Is a directory)";
@@ -100,7 +113,7 @@ private Q_SLOTS:
         QTest::newRow("a Windows program without wine")
             << "E:\\setup.exe /s" << 2 << "5|Wine is needed to start the Windows program %Rdisc/setup.exe (there is no wine on PATH)";
         QTest::newRow("explorer, a missing folder") << "explorer E:\\nowhere" << 1 << "76|Path not found: E:\\nowhere";
-        QTest::newRow("explorer, no disc") << "explorer F:" << 1 << "71|Disk not ready: drive F: holds no disc";
+        QTest::newRow("explorer, no such drive") << "explorer Q:" << 1 << "68|Device unavailable: there is no drive Q: in the drive map";
         QTest::newRow("explorer without xdg-open")
             << "explorer E:" << 1 << "5|xdg-open is needed to open E:\\ in the file manager (there is no xdg-open on PATH)";
     }
@@ -118,6 +131,11 @@ private Q_SLOTS:
         QStringList got;
         try {
             SystemStarter(env.paths()).start(commandLine.replace(u"%R"_s, root), windowStyle);
+            if (expected == u"nothing"_s) {
+                QTest::qWait(200);
+                QVERIFY(!record.exists());
+                return;
+            }
             QTRY_VERIFY_WITH_TIMEOUT(record.exists(), 10000);
             QVERIFY(record.open(QIODevice::ReadOnly));
             got = QString::fromUtf8(record.readAll()).chopped(1).split(u'\n');
