@@ -40,8 +40,10 @@ QPixmap programFileIcon(const QByteArray &native)
     const std::optional<QImage> image = readPeIcon(native);
     if (!image)
         return fallbackProgramIcon();
+    // Kept with straight alpha: a premultiplied picture would change the colours of
+    // partly transparent pixels.
     if (image->size() == QSize(32, 32))
-        return QPixmap::fromImage(*image);
+        return QPixmap::fromImage(*image, Qt::NoFormatConversion);
     return QPixmap::fromImage(image->scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 

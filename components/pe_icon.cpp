@@ -30,11 +30,6 @@ quint32 u32(const QByteArray &b, qsizetype at)
     return qFromLittleEndian<quint32>(b.constData() + at);
 }
 
-void put16(QByteArray &b, qsizetype at, quint16 v)
-{
-    qToLittleEndian<quint16>(v, b.data() + at);
-}
-
 qint32 s32(const QByteArray &b, qsizetype at)
 {
     return qFromLittleEndian<qint32>(b.constData() + at);
@@ -58,14 +53,16 @@ struct Dib
     int width = 0;
     int height = 0;
     int bits = 0;
+    qsizetype palette = 0;     // where the colour table begins
+    int colours = 0;           // its entries
     qsizetype pixels = 0;      // where the colour bits begin
     qsizetype mask = 0;        // where the AND mask begins
     qsizetype xorStride = 0;
     qsizetype andStride = 0;
 };
 
-// Checks a DIB icon image before Qt sees it: the header must describe a small
-// bottom-up bitmap whose colour bits and AND mask lie wholly inside the data.
+// Checks a DIB icon image: the header must describe a small bottom-up bitmap whose
+// colour table, colour bits and AND mask lie wholly inside the data.
 std::optional<Dib> plausibleDib(const QByteArray &d)
 {
     if (d.size() < 40)
@@ -87,63 +84,65 @@ std::optional<Dib> plausibleDib(const QByteArray &d)
     dib.width = w;
     dib.height = h2 / 2;
     dib.bits = bits;
-    quint64 palette = 0;
     if (bits <= 8)
-        palette = 4ull * ((clrUsed > 0 && clrUsed < (1u << bits)) ? clrUsed : (1u << bits));
+        dib.colours = (clrUsed > 0 && clrUsed < (1u << bits)) ? int(clrUsed) : 1 << bits;
+    dib.palette = qsizetype(headerSize);
     dib.xorStride = qsizetype((quint64(w) * bits + 31) / 32 * 4);
     dib.andStride = qsizetype((quint64(w) + 31) / 32 * 4);
-    dib.pixels = qsizetype(headerSize + palette);
+    dib.pixels = dib.palette + 4 * dib.colours;
     dib.mask = dib.pixels + dib.xorStride * dib.height;
     if (quint64(dib.mask) + quint64(dib.andStride) * quint64(dib.height) > quint64(d.size()))
         return std::nullopt;
     return dib;
 }
 
-// Qt's ICO reader takes no 16-bit images; the same image in 24 bits it does.
-QByteArray widenSixteenBits(const QByteArray &d, const Dib &dib)
+// The image with straight alpha, as the file holds its colours. A 32-bit image
+// whose alpha bytes are all zero was written before icons had alpha: there, as on
+// Windows, the AND mask says what is opaque, as for every image of fewer bits.
+QImage decodeDib(const QByteArray &d, const Dib &dib)
 {
-    const qsizetype stride = (qsizetype(dib.width) * 24 + 31) / 32 * 4;
-    QByteArray out = d.left(dib.pixels);
-    put16(out, 14, 24);
-    qToLittleEndian<quint32>(quint32((stride + dib.andStride) * dib.height), out.data() + 20);
-    out.resize(dib.pixels + stride * dib.height, '\0');
+    const auto *data = reinterpret_cast<const uchar *>(d.constData());
+    QImage image(dib.width, dib.height, QImage::Format_ARGB32);
+    bool alpha = false;
     for (int y = 0; y < dib.height; ++y) {
-        const uchar *from = reinterpret_cast<const uchar *>(d.constData()) + dib.pixels + y * dib.xorStride;
-        uchar *to = reinterpret_cast<uchar *>(out.data()) + dib.pixels + y * stride;
+        const uchar *row = data + dib.pixels + qsizetype(dib.height - 1 - y) * dib.xorStride;   // bottom-up
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < dib.width; ++x) {
-            const quint16 v = quint16(from[2 * x] | (from[2 * x + 1] << 8));
-            const auto expand = [](int five) { return uchar((five << 3) | (five >> 2)); };
-            to[3 * x] = expand(v & 0x1f);
-            to[3 * x + 1] = expand((v >> 5) & 0x1f);
-            to[3 * x + 2] = expand((v >> 10) & 0x1f);
+            switch (dib.bits) {
+            case 32:
+                line[x] = qRgba(row[4 * x + 2], row[4 * x + 1], row[4 * x], row[4 * x + 3]);
+                alpha = alpha || row[4 * x + 3] != 0;
+                break;
+            case 24:
+                line[x] = qRgb(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+                break;
+            case 16: {
+                const int v = row[2 * x] | (row[2 * x + 1] << 8);
+                const auto expand = [](int five) { return (five << 3) | (five >> 2); };
+                line[x] = qRgb(expand((v >> 10) & 0x1f), expand((v >> 5) & 0x1f), expand(v & 0x1f));
+                break;
+            }
+            default: {
+                const int bit = x * dib.bits;
+                const int index = (row[bit / 8] >> (8 - dib.bits - bit % 8)) & ((1 << dib.bits) - 1);
+                // An index past a short colour table is black, as on Windows.
+                line[x] = index < dib.colours ? (u32(d, dib.palette + 4 * index) | 0xff000000u) : qRgb(0, 0, 0);
+                break;
+            }
+            }
         }
     }
-    out += d.mid(dib.mask, dib.andStride * dib.height);
-    return out;
-}
-
-// Where the image has no alpha of its own the AND mask says what is transparent,
-// as on Windows; Qt's reader does not always apply it.
-void applyMask(QImage &image, const QByteArray &d, const Dib &dib)
-{
-    bool hasAlpha = false;
-    if (dib.bits == 32) {
-        for (int y = 0; y < image.height() && !hasAlpha; ++y)
-            for (int x = 0; x < image.width() && !hasAlpha; ++x)
-                hasAlpha = qAlpha(image.pixel(x, y)) != 0;
-    }
-    if (hasAlpha)
-        return;
-    image = image.convertToFormat(QImage::Format_ARGB32);
+    if (alpha)
+        return image;
     for (int y = 0; y < dib.height; ++y) {
-        const uchar *row = reinterpret_cast<const uchar *>(d.constData()) + dib.mask
-                           + qsizetype(dib.height - 1 - y) * dib.andStride;
-        QRgb *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        const uchar *row = data + dib.mask + qsizetype(dib.height - 1 - y) * dib.andStride;
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < dib.width; ++x) {
             const bool transparent = row[x / 8] & (0x80 >> (x % 8));
-            line[x] = transparent ? 0u : (line[x] | 0xff000000u);
+            line[x] = transparent ? line[x] & 0x00ffffffu : line[x] | 0xff000000u;
         }
     }
+    return image;
 }
 
 } // namespace
@@ -373,7 +372,7 @@ QList<PeIconEntry> PeIconReader::ranked(QList<PeIconEntry> entries)
 
 namespace {
 
-// One image (DIB through the ICO reader, PNG directly); none when damaged.
+// One image (a DIB, or a PNG), with straight alpha; none when damaged.
 std::optional<QImage> decodeIconImage(const QByteArray &image)
 {
     if (isPng(image)) {
@@ -384,37 +383,16 @@ std::optional<QImage> decodeIconImage(const QByteArray &image)
         const QSize size = reader.size();
         if (!size.isValid() || size.width() > MaxIconSide || size.height() > MaxIconSide)
             return std::nullopt;
-        QImage decoded = reader.read();
+        const QImage decoded = reader.read();
         if (decoded.isNull() || decoded.size() != size)
             return std::nullopt;
-        return decoded;
+        return decoded.convertToFormat(QImage::Format_ARGB32);
     }
 
     const std::optional<Dib> dib = plausibleDib(image);
     if (!dib)
         return std::nullopt;
-    const QByteArray data = dib->bits == 16 ? widenSixteenBits(image, *dib) : image;
-    const int width = dib->width;
-    const int height = dib->height;
-    const int bits = dib->bits == 16 ? 24 : dib->bits;
-    // An .ico file of one image around the resource's bytes, for Qt's ICO reader.
-    QByteArray ico(6 + 16, '\0');
-    char *p = ico.data();
-    qToLittleEndian<quint16>(1, p + 2);
-    qToLittleEndian<quint16>(1, p + 4);
-    p[6] = char(width & 0xff);
-    p[7] = char(height & 0xff);
-    p[8] = char(bits < 8 ? (1 << bits) : 0);
-    qToLittleEndian<quint16>(1, p + 10);
-    qToLittleEndian<quint16>(quint16(bits), p + 12);
-    qToLittleEndian<quint32>(quint32(data.size()), p + 14);
-    qToLittleEndian<quint32>(22, p + 18);
-    ico += data;
-    QImage decoded = QImage::fromData(ico, "ICO");
-    if (decoded.isNull() || decoded.width() != width || decoded.height() != height)
-        return std::nullopt;
-    applyMask(decoded, image, *dib);
-    return decoded;
+    return decodeDib(image, *dib);
 }
 
 } // namespace

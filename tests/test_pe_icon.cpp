@@ -126,6 +126,49 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(file).dir().removeRecursively());
         QCOMPARE(pellor.FileIcon(u"E:\\Setup.exe"_s).toImage(), fallbackProgramIcon().toImage());
     }
+
+    // Colours as the file holds them, pixel for pixel, in the reader's image and in the
+    // chooser's picture: straight alpha where the image has alpha of its own, and where
+    // its alpha bytes are all zero (as older tools wrote them) the AND mask decides.
+    void coloursAreTheFilesOwn_data()
+    {
+        QTest::addColumn<QByteArray>("image");   // a 32x32 DIB of 32 bits
+        QTest::addColumn<QImage>("expected");
+        // Every alpha, with colours that a premultiplied picture could not keep.
+        QImage straight(32, 32, QImage::Format_ARGB32);
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                straight.setPixel(x, y, qRgba(x * 8 + 3, 255 - y * 8, (x * y) & 0xff, (y * 32 + x) & 0xff));
+        QTest::newRow("partly transparent") << dibIcon(straight, 32).data << straight;
+        const QImage picture = drawIconImage(32, QColor(0x12, 0x9a, 0xcd));
+        QByteArray zeroAlpha = dibIcon(picture, 32).data;
+        for (qsizetype at = 40 + 3; at < 40 + 32 * 32 * 4; at += 4)
+            zeroAlpha[at] = 0;
+        QImage masked = picture;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                masked.setPixel(x, y, qAlpha(picture.pixel(x, y)) < 128 ? picture.pixel(x, y) & 0xffffffu : picture.pixel(x, y) | 0xff000000u);
+        QTest::newRow("alpha all zero") << zeroAlpha << masked;
+    }
+
+    void coloursAreTheFilesOwn()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(QImage, expected);
+        TestEnv env;
+        const QString disc = env.newFolder(u"disc"_s);
+        env.mapDrive(u'E', disc);
+        touch(disc + u"/x.exe"_s, buildPe({.groups = {{.images = {{image, 32, 32, 32}}, .name = {}}}}));
+        const QImage read = readPeIcon(QFile::encodeName(disc + u"/x.exe"_s)).value_or(QImage());
+        const QImage shown = Pellor(env.paths()).FileIcon(u"E:\\x.exe"_s).toImage();
+        for (const QImage &got : {read, shown}) {
+            QCOMPARE(got.size(), QSize(32, 32));
+            for (int y = 0; y < 32; ++y)
+                for (int x = 0; x < 32; ++x)
+                    QVERIFY2(got.pixel(x, y) == expected.pixel(x, y),
+                             qPrintable(u"%1,%2: %3 for %4"_s.arg(x).arg(y).arg(got.pixel(x, y), 8, 16).arg(expected.pixel(x, y), 8, 16)));
+        }
+    }
 };
 
 } // namespace tarvic::test
