@@ -80,9 +80,11 @@ private Q_SLOTS:
         Chooser c;
         const QString outside = c.env.newFolder(u"outside"_s);
         touch(outside + u"/evil.exe"_s);
+        touch(c.disc + u"2/evil.exe"_s);   // beside the disc, its name begins with the disc's
         touch(c.disc + u"/real.exe"_s);
         QVERIFY(QFile::link(u"real.exe"_s, c.disc + u"/inside.exe"_s));
         QVERIFY(QFile::link(outside + u"/evil.exe"_s, c.disc + u"/outside.exe"_s));
+        QVERIFY(QFile::link(c.disc + u"2/evil.exe"_s, c.disc + u"/sibling.exe"_s));
         QVERIFY(QFile::link(c.disc + u"/gone.exe"_s, c.disc + u"/dangling.exe"_s));
         QCOMPARE(::mkfifo(QFile::encodeName(c.disc + u"/pipe.exe"_s).constData(), 0644), 0);
         QVERIFY(c.open({}));

@@ -10,18 +10,21 @@ using namespace tarvic;
 using namespace tarvic::test;
 using namespace Qt::StringLiterals;
 
-// E: is a disc with case variants and links inside and out; F: (an upper-case entry)
+// E: is a disc with case variants and links inside and out (one to disc2 beside it); F: (an upper-case entry)
 // a folder with one file; G: an empty folder; H: dangles; I: loops; J: is a device
 // entry, asked of the drive (none has a disc here), never read as a folder.
 static QString mapDrives(TestEnv &env)
 {
     const QString disc = env.newFolder(u"disc"_s), outside = env.newFolder(u"outside"_s), f = env.newFolder(u"f"_s);
+    const QString sibling = env.newFolder(u"disc2"_s);   // begins with the disc's own name
     for (const QString &file : {u"autorun.inf"_s, u"VIDEO_TS/VTS_01_0.VOB"_s, u"SETUP.EXE"_s, u"Setup.Exe"_s,
                                 u"\u00e9t\u00e9.txt"_s, u"Sub/Deeper/prog.exe"_s, u"in/real.txt"_s})
         touch(disc + u'/' + file);
     touch(outside + u"/secret.txt"_s);
+    touch(sibling + u"/secret.txt"_s);
     touch(f + u"/other.exe"_s);
     QFile::link(outside, disc + u"/escape"_s);
+    QFile::link(sibling, disc + u"/sibling"_s);
     QFile::link(u"in"_s, disc + u"/relative"_s);
     for (const auto &[name, target] : {std::pair{u"e:"_s, disc}, {u"F:"_s, f}, {u"g:"_s, env.newFolder(u"empty"_s)},
                                        {u"h:"_s, u"/none"_s}, {u"i:"_s, u"i:"_s}, {u"j::"_s, f}, {u"\u00e9:"_s, f}})
@@ -79,6 +82,7 @@ private Q_SLOTS:
         QTest::newRow("else first variant in byte order") << "E:\\sEtUp.exe" << "SETUP.EXE";
         QTest::newRow("non-ASCII case") << u"E:\\\u00c9T\u00c9.TXT"_s << u"\u00e9t\u00e9.txt"_s;
         QTest::newRow("link to a folder outside") << "E:\\escape\\secret.txt" << "";
+        QTest::newRow("link to a sibling that begins with the disc's name") << "E:\\sibling\\secret.txt" << "";
         QTest::newRow("link inside") << "E:\\relative\\REAL.TXT" << "real.txt";
         QTest::newRow("linux absolute") << "@DISC@/Sub" << "Sub/";
     }
