@@ -154,6 +154,36 @@ private Q_SLOTS:
         QVERIFY(win.writes == 0 && untrapped.isEmpty());
     }
 
+    // Tab walks the boxes and buttons row by row, labels and frames passed over, and
+    // round again; Shift+Tab walks back. Each label's access key reaches its own box
+    // and opens no picker.
+    void tabOrderAndAccessKeys()
+    {
+        Window win;
+        QVERIFY(win.showActive());
+        const QStringList order = {u"txtEXE"_s, u"Browse1"_s, u"txtSI"_s, u"Browse2"_s, u"txtAudio"_s,
+                                   u"Browse3"_s, u"txtCDSI"_s, u"Browse4"_s, u"cmdClose"_s, u"txtEXE"_s};
+        const auto walk = [](Qt::KeyboardModifiers modifiers) {
+            QStringList seen{QApplication::focusWidget()->objectName()};
+            for (int i = 1; i < 10; ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+                seen << QApplication::focusWidget()->objectName();
+            }
+            return seen;
+        };
+        QCOMPARE(walk(Qt::NoModifier), order);
+        QStringList back = order;
+        std::reverse(back.begin(), back.end());
+        QCOMPARE(walk(Qt::ShiftModifier), back);
+        QStringList reached;
+        for (const char *keys : {"Alt+I", "Alt+S", "Alt+C", "Alt+D"}) {
+            QTest::keySequence(win.w, QKeySequence(QLatin1String(keys)));
+            reached << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(reached, (QStringList{u"txtCDSI"_s, u"txtSI"_s, u"txtAudio"_s, u"txtEXE"_s}));
+        QVERIFY(win.env.filePicker.titles.isEmpty() && win.env.folderPicker.prompts.isEmpty() && win.w->isVisible());
+    }
+
     void aFailedSaveSaysWhyAndKeepsTheOldFileWhole_data()
     {
         QTest::addColumn<bool>("readOnlyFolder");
