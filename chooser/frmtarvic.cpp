@@ -97,41 +97,10 @@ QByteArray frmTarvic::listFolder() const
     return EXElist->folder();
 }
 
-Twips frmTarvic::layoutScale() const
-{
-    // One scale for the whole window: the font's line height first, raised until
-    // every caption fits its box.
-    double scale = Twips(font()).pixelsPerTwip();
-    const std::pair<QWidget *, Place> captioned[] = {{Run, RunPlace}, {Cancel, CancelPlace}, {OD, ODPlace}, {EOR, EORPlace}};
-    const QSize label = lblNoINF->sizeHint();
-    for (int round = 0; round < 200; ++round) {
-        const Twips t(scale);
-        double needed = scale;
-        for (const auto &[widget, place] : captioned) {
-            const QSize hint = widget->sizeHint();
-            const QRect r = rectOf(t, place);
-            if (r.width() < hint.width())
-                needed = std::max(needed, (hint.width() + 0.5) / place.width);
-            if (r.height() < hint.height())
-                needed = std::max(needed, (hint.height() + 0.5) / place.height);
-        }
-        // The label keeps the margin of its left on its right, and ends above Run.
-        const int labelLeft = LabelPlace.left, labelRight = ClientWidth - LabelPlace.left;
-        if (t.px(labelRight) - t.px(labelLeft) < label.width())
-            needed = std::max(needed, (label.width() + 0.5) / (labelRight - labelLeft));
-        if (t.px(RunPlace.top) - t.px(LabelPlace.top) < label.height())
-            needed = std::max(needed, (label.height() + 0.5) / (RunPlace.top - LabelPlace.top));
-        if (needed == scale)
-            return t;
-        scale = std::max(needed, scale * 1.002);
-    }
-    return Twips(scale);
-}
-
 void frmTarvic::arrange()
 {
     m_arranged = true;
-    const Twips t = layoutScale();
+    const Twips t(font());
     m_pixelsPerTwip = t.pixelsPerTwip();
     setFixedSize(t.px(ClientWidth), t.px(ClientHeight));
     Run->setGeometry(rectOf(t, RunPlace));

@@ -40,8 +40,7 @@ public:
 
     // The folder the list shows, as a native path.
     QByteArray listFolder() const;
-    // Pixels per twip of the current layout: the font's line height, raised where a
-    // caption would not fit otherwise.
+    // Pixels per twip of the current layout, by the rule of every window (Twips).
     double pixelsPerTwip() const { return m_pixelsPerTwip; }
 
     // The first showing points the list at the drive's root when the drive holds a
@@ -57,7 +56,6 @@ protected:
 private:
     void setListFolder(const QString &folder);
     void arrange();
-    Twips layoutScale() const;
     void placeIcon();
 
     void EXElist_Click();

@@ -6,7 +6,6 @@
 #include "ui/untrapped.h"
 
 #include <QEvent>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -48,7 +47,7 @@ frmConfigure::frmConfigure(SettingsStore &settings, FilePicker &EXE, FolderPicke
     setObjectName(QStringLiteral("frmConfigure"));
     setWindowTitle(QStringLiteral("Program Configuration"));
 
-    fraOpts = named<QGroupBox>("fraOpts", QStringLiteral("Video DVDs"), this);
+    fraOpts = named<Frame>("fraOpts", QStringLiteral("Video DVDs"), this);
     lblEXE = named<QLabel>("lblEXE", QStringLiteral("Default &DVD player:"), fraOpts);
     txtEXE = textBox("txtEXE", fraOpts);
     Browse1 = browseButton("Browse1", fraOpts);
@@ -56,7 +55,7 @@ frmConfigure::frmConfigure(SettingsStore &settings, FilePicker &EXE, FolderPicke
     txtSI = textBox("txtSI", fraOpts);
     Browse2 = browseButton("Browse2", fraOpts);
 
-    fraAudio = named<QGroupBox>("fraAudio", QStringLiteral("Audio CDs"), this);
+    fraAudio = named<Frame>("fraAudio", QStringLiteral("Audio CDs"), this);
     lblCDPlayer = named<QLabel>("lblCDPlayer", QStringLiteral("Default &CD Player:"), fraAudio);
     txtAudio = textBox("txtAudio", fraAudio);
     Browse3 = browseButton("Browse3", fraAudio);
@@ -96,12 +95,12 @@ frmConfigure::frmConfigure(SettingsStore &settings, FilePicker &EXE, FolderPicke
 void frmConfigure::placeControls()
 {
     // Places in twips; inside a frame they count from the frame's outer corner,
-    // which is where a QGroupBox puts its children's origin.
+    // which is where a frame puts its children's origin.
     const Twips t(font());
     setFixedSize(t.px(4695), t.px(4215));
 
     // Both frames hold the same rows: a player and its start-in folder.
-    const auto placeFrame = [&t](QGroupBox *frame, int top, QLabel *lblPlayer, QLineEdit *txtPlayer,
+    const auto placeFrame = [&t](Frame *frame, int top, QLabel *lblPlayer, QLineEdit *txtPlayer,
                                  QPushButton *browsePlayer, QLabel *lblFolder, QLineEdit *txtFolder,
                                  QPushButton *browseFolder) {
         frame->setGeometry(t.rect(120, top, 4455, 1455));

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ui/form.h"
+#include "ui/frame.h"
 
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -22,14 +22,14 @@ class frmConfigure : public Form
 public:
     frmConfigure(SettingsStore &settings, FilePicker &EXE, FolderPicker &DirDlg);
 
-    QGroupBox *fraOpts;
+    Frame *fraOpts;
     QLabel *lblEXE;
     QLineEdit *txtEXE;
     QPushButton *Browse1;
     QLabel *lblSI;
     QLineEdit *txtSI;
     QPushButton *Browse2;
-    QGroupBox *fraAudio;
+    Frame *fraAudio;
     QLabel *lblCDPlayer;
     QLineEdit *txtAudio;
     QPushButton *Browse3;

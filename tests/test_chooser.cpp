@@ -46,8 +46,8 @@ class ChooserTest : public QObject
     Q_OBJECT
 private Q_SLOTS:
     // Which files are listed; at first nothing is chosen; each selection enables Run and
-    // shows its icon; at a large font the texts fit and no control covers another.
-    void listingSelectionAndLayout()
+    // shows its icon. (The layout at many fonts: test_layout.)
+    void listingAndSelection()
     {
         Chooser c;
         for (const auto &[name, colour] : {std::pair{u"/blue.exe"_s, Qt::blue}, std::pair{u"/RED.EXE"_s, Qt::red}})
@@ -59,17 +59,10 @@ private Q_SLOTS:
         QVERIFY(!w.EXElist->item(1)->text().contains(u'\n'));   // one entry of one line
         QVERIFY(w.EXElist->selectedItems().isEmpty() && w.EXEIcon->pixmap().isNull());
         QVERIFY(!w.Run->isEnabled() && !w.EOR->isEnabled());
-        w.setFont([&] { QFont f = w.font(); f.setPixelSize(24); return f; }());
         for (int row : {0, 2, 0}) {
             w.EXElist->setCurrentRow(row);
             QVERIFY(w.Run->isEnabled() && w.EOR->isEnabled());
             QCOMPARE(w.EXEIcon->pixmap().toImage().pixelColor(8, 20), QColor(row == 0 ? Qt::blue : Qt::red));
-        }
-        QRegion taken;
-        for (QWidget *x : QWidgetList{w.lblNoINF, w.Run, w.Cancel, w.OD, w.EOR, w.EXElist, w.EXEIcon}) {
-            QVERIFY2(x->size().expandedTo(x->minimumSizeHint()) == x->size() && w.rect().contains(x->geometry())
-                         && !taken.intersects(x->geometry()), qPrintable(x->objectName()));
-            taken += x->geometry();
         }
     }
 

@@ -268,23 +268,6 @@ private Q_SLOTS:
         dialog.reset();
         QCOMPARE(QDir(win.env.configHome()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{u"tarvic"_s});
     }
-
-    void textsFitWithoutOverlapsAtALargeFont()
-    {
-        Window win;
-        win.w->setFont(QFont(QString(), 18));   // set on the open window: the controls move and grow
-        const QFontMetrics fm(win.w->font());
-        for (QWidget *parent : QList<QWidget *>{win.w, win.w->fraOpts, win.w->fraAudio})
-            for (QWidget *a : parent->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-                const auto *label = qobject_cast<QLabel *>(a);
-                const QString text = QString(a->property("title").toString() + a->property("text").toString()).remove(u'&');
-                const bool fits = label && label->wordWrap() ? label->heightForWidth(a->width()) <= a->height()
-                                                             : qobject_cast<QLineEdit *>(a) || a->width() >= fm.horizontalAdvance(text);
-                QVERIFY2(fits && a->height() >= fm.height() && parent->rect().contains(a->geometry()), qPrintable(a->objectName()));
-                for (QWidget *b : parent->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-                    QVERIFY2(a == b || !a->geometry().intersects(b->geometry()), qPrintable(a->objectName() + b->objectName()));
-            }
-    }
 };
 
 QTEST_MAIN(ConfigureTest)

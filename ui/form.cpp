@@ -70,6 +70,25 @@ void Form::showEvent(QShowEvent *event)
     if (m_centred)
         return;
     m_centred = true;
+    centre();
+}
+
+bool Form::event(QEvent *event)
+{
+    // A window manager frames the window only once it is on the screen; as soon as
+    // the frame is known, the window is centred again, title bar and all.
+    const QEvent::Type type = event->type();
+    const bool placedOrDrawn = type == QEvent::Move || type == QEvent::Resize || type == QEvent::Paint
+                               || type == QEvent::WindowActivate;
+    if (m_centred && !m_centredWithFrame && placedOrDrawn && frameGeometry().size() != size()) {
+        m_centredWithFrame = true;
+        centre();
+    }
+    return QDialog::event(event);
+}
+
+void Form::centre()
+{
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());

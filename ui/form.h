@@ -30,13 +30,17 @@ protected:
 
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    bool event(QEvent *event) override;
     void setVisible(bool visible) override;
     void reject() override;
 
 private:
     bool m_loaded = false;
     bool m_unloading = false;
+    void centre();
+
     bool m_centred = false;
+    bool m_centredWithFrame = false;
     bool m_iconSet = false;
 };
 

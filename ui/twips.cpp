@@ -1,15 +1,27 @@
 #include "ui/twips.h"
 
 #include <QFontMetrics>
+#include <algorithm>
 #include <cmath>
 
 namespace tarvic {
 
 namespace {
+
 constexpr double ReferenceLineTwips = 195.0;
+constexpr double ReferenceCharTwips = 90.0;
+
+double scaleFor(const QFont &font)
+{
+    const QFontMetricsF fm(font);
+    // Windows' own measure of a dialog font's average character.
+    const double average = (fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2;
+    return std::max(QFontMetrics(font).height() / ReferenceLineTwips, average / ReferenceCharTwips);
 }
 
-Twips::Twips(const QFont &font) : m_scale(QFontMetrics(font).height() / ReferenceLineTwips) {}
+} // namespace
+
+Twips::Twips(const QFont &font) : m_scale(scaleFor(font)) {}
 
 int Twips::px(int twips) const
 {

@@ -5,9 +5,11 @@
 
 namespace tarvic {
 
-// Twips to pixels for a window's layout. The layouts were drawn for a font whose
-// line is 195 twips high; one scale taken from the real font's line height keeps
-// their proportions and lets every text fit (a 13-pixel line gives 15 twips a pixel).
+// Twips to pixels for a window's layout, one rule for every window. The layouts
+// were drawn for the classic dialog font, whose line is 195 twips high and whose
+// average character (the dialog base unit of Windows) is 90 twips wide: 13 by 6
+// pixels at 15 twips a pixel. The real font gives the scale at which it matches
+// both, its wider or taller side deciding, so texts fit across and down alike.
 class Twips
 {
 public:

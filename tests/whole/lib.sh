@@ -10,9 +10,11 @@ mkdir -p "$XDG_CONFIG_HOME/tarvic/drives"
 unset QT_QPA_PLATFORM
 XVFB_PID=
 APP_PID=
+WM_PID=
 
 cleanup() {
     [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
+    [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
     rm -rf "$WORK"
 }
@@ -36,6 +38,18 @@ start_display() {
     done
     [ -s "$fd_file" ] || fail "Xvfb did not start"
     export DISPLAY=":$(head -n1 "$fd_file")"
+}
+
+# start_window_manager : openbox frames the windows from now on, as a desktop would
+start_window_manager() {
+    openbox --sm-disable >"$WORK/wm.log" 2>&1 &
+    WM_PID=$!
+    local i
+    for i in $(seq 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+        sleep 0.1
+    done
+    fail "openbox did not start: $(cat "$WORK/wm.log")"
 }
 
 # map_drive LETTER FOLDER

@@ -1,0 +1,147 @@
+// Both windows as a user sees them, at several fonts: one scale of twips to pixels
+// for both, every text fitting its control, no control over another, and nothing a
+// frame draws (its caption, its line) under a control that it holds.
+#include "chooser/file_list_box.h"
+#include "chooser/frmtarvic.h"
+#include "configure/frmconfigure.h"
+#include "support/test_env.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace tarvic;
+using namespace tarvic::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Whether a control shows all of its text: a button's or a check box's within the
+// room its style leaves for it, a wrapping label in its height, any other label at
+// its size; a text box or a list at least one line high.
+QString fitFault(QWidget *w)
+{
+    const auto *label = qobject_cast<QLabel *>(w);
+    bool fits;
+    if (auto *button = qobject_cast<QAbstractButton *>(w)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        const bool box = qobject_cast<QCheckBox *>(w);
+        const QRect room = w->style()->subElementRect(box ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &option, w);
+        const QSize text = w->fontMetrics().size(Qt::TextShowMnemonic, button->text());
+        fits = room.width() >= text.width() + (box ? 0 : 4) && room.height() >= text.height();
+    } else if (label && label->wordWrap()) {
+        fits = label->heightForWidth(w->width()) <= w->height();
+    } else if (qobject_cast<QLineEdit *>(w) || qobject_cast<QListWidget *>(w)) {
+        fits = w->height() >= w->minimumSizeHint().height();
+    } else if (auto *frame = qobject_cast<QGroupBox *>(w)) {
+        fits = w->width() > frame->fontMetrics().horizontalAdvance(frame->title()) + 2 * frame->fontMetrics().height();
+    } else {
+        fits = w->size().expandedTo(w->sizeHint()) == w->size();
+    }
+    return fits ? QString() : w->objectName() + u" does not fit its text"_s;
+}
+
+// Each control inside its parent, fitting its text, over no other; then the same inside frames.
+QStringList layoutFaults(QWidget *parent)
+{
+    QStringList faults;
+    const QWidgetList children = parent->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    for (QWidget *a : children) {
+        if (!a->isVisibleTo(parent) || a->geometry().isEmpty())
+            continue;
+        if (const QString fault = fitFault(a); !fault.isEmpty())
+            faults << fault;
+        if (!parent->rect().contains(a->geometry()))
+            faults << a->objectName() + u" reaches out of "_s + parent->objectName();
+        for (QWidget *b : children)
+            if (a < b && b->isVisibleTo(parent) && a->geometry().intersects(b->geometry()))
+                faults << a->objectName() + u" over "_s + b->objectName();
+        if (qobject_cast<QGroupBox *>(a))
+            faults << layoutFaults(a);
+    }
+    return faults;
+}
+
+// Drawn without its controls, a frame must leave each control's place (and a pixel
+// around it) one plain colour: no caption, no line runs through it.
+QStringList captionFaults(QGroupBox *frame)
+{
+    QStringList faults;
+    const QWidgetList inside = frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    for (QWidget *w : inside)
+        w->hide();
+    const QImage drawn = frame->grab().toImage();
+    for (QWidget *w : inside)
+        w->show();
+    const qreal ratio = drawn.devicePixelRatio();
+    for (QWidget *w : inside) {
+        const QRect place = w->geometry().adjusted(-1, -1, 1, 1);
+        const QRgb plain = drawn.pixel(QPointF(place.topLeft() * ratio).toPoint());
+        for (int y = int(place.top() * ratio); y <= int(place.bottom() * ratio); ++y)
+            for (int x = int(place.left() * ratio); x <= int(place.right() * ratio); ++x)
+                if (drawn.pixel(x, y) != plain) {
+                    faults << frame->objectName() + u" draws under "_s + w->objectName()
+                                  + u" at %1,%2"_s.arg(x / ratio).arg(y / ratio);
+                    x = y = INT_MAX - 1;
+                }
+    }
+    return faults;
+}
+
+} // namespace
+
+class LayoutTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void bothWindowsAtOneScale_data()
+    {
+        QTest::addColumn<QFont>("font");
+        const QFont standard = QApplication::font();
+        QTest::newRow("the desktop's") << standard;
+        for (int pixels : {8, 11, 16, 24, 36}) {
+            QFont f = standard;
+            f.setPixelSize(pixels);
+            QTest::addRow("%d pixels", pixels) << f;
+        }
+        QTest::newRow("18 points") << QFont(standard.family(), 18);
+        QTest::newRow("a serif face") << QFont(u"Serif"_s, 10);
+    }
+
+    // Set on open windows, as a desktop's font change would come: both lay out again.
+    void bothWindowsAtOneScale()
+    {
+        QFETCH(QFont, font);
+        TestEnv env;
+        const QString drive = u"E:"_s;
+        const QString disc = env.newFolder(u"disc"_s);
+        env.mapDrive(u'e', disc);
+        touch(disc + u"/setup with a long name.exe"_s);
+        frmTarvic chooser(drive, env.paths(), env.starter, env.boxes);
+        frmConfigure configure(env.settings(), env.filePicker, env.folderPicker);
+        chooser.load();
+        configure.load();
+        chooser.show();
+        configure.show();
+        chooser.EXElist->setCurrentRow(0);   // the icon shows
+        chooser.setFont(font);
+        configure.setFont(font);
+
+        // The client areas are 4680 x 3360 and 4695 x 4215 twips: one scale gives both.
+        const double scale = configure.width() / 4695.0;
+        QVERIFY2(std::abs(configure.height() - 4215 * scale) <= 1 && std::abs(chooser.width() - 4680 * scale) <= 1
+                     && std::abs(chooser.height() - 3360 * scale) <= 1,
+                 qPrintable(u"%1x%2 and %3x%4"_s.arg(chooser.width()).arg(chooser.height()).arg(configure.width()).arg(configure.height())));
+        // The layout's own line of text, 195 twips, holds a line of the font.
+        QVERIFY(195 * scale >= QFontMetrics(font).height());
+
+        QStringList faults = layoutFaults(&chooser) + layoutFaults(&configure);
+        for (QGroupBox *frame : {configure.fraOpts, configure.fraAudio})
+            faults << captionFaults(frame);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u"; "_s)));
+    }
+};
+
+QTEST_MAIN(LayoutTest)
+#include "test_layout.moc"
