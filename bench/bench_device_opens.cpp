@@ -57,6 +57,7 @@ struct NoStart final : ProgramStarter
 {
     QString started;
     void start(const QString &commandLine, int) override { started = commandLine; }
+    void startProgram(const QByteArray &program, int) override { started = QString::fromLocal8Bit(program); }
 };
 
 struct OkBoxes final : MessageBoxes
