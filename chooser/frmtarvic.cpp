@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <algorithm>
 
 namespace tarvic {
 

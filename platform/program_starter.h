@@ -21,7 +21,7 @@ public:
     virtual void start(const QString &commandLine, int windowStyle) = 0;
     // Starts exactly the file at this native path, without arguments, the same way:
     // the path is taken as it stands (no splitting, no drive letters, no search), so
-    // a file whose name holds "\\", ":" or a blank is started as itself.
+    // a file whose name holds "\", ":" or a blank is started as itself.
     virtual void startProgram(const QByteArray &program, int windowStyle) = 0;
 };
 

@@ -35,10 +35,11 @@ protected:
     void reject() override;
 
 private:
-    bool m_loaded = false;
-    bool m_unloading = false;
+    // Centres the window as far as its frame is known.
     void centre();
 
+    bool m_loaded = false;
+    bool m_unloading = false;
     bool m_centred = false;
     bool m_centredWithFrame = false;
     bool m_iconSet = false;
