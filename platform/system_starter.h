@@ -12,7 +12,7 @@ class DrivePaths;
 
 // Starts the program argv[0] (a path) with the arguments that follow, detached and
 // in a session of its own: default signals, stdin from /dev/null, none of our
-// descriptors but stdout and stderr, our environment. Returns once it runs; throws
+// descriptors but stdout and stderr (however high they lie), our environment. Returns once it runs; throws
 // RuntimeError with the system's reason when it cannot start.
 void spawnDetached(const QList<QByteArray> &argv);
 
@@ -32,8 +32,6 @@ void spawnDetached(const QList<QByteArray> &argv);
 // with xdg-open; a drive designator alone ("explorer D:") means the drive's root,
 // and nothing after the name means the current folder. On a drive without a disc
 // it opens the drive's folder, where it has one, and otherwise starts nothing.
-//
-// Started programs inherit no descriptor above 2, however high it lies.
 //
 // Failures throw RuntimeError: 53 file not found, 70 permission denied, 5 anything
 // else that keeps the program from starting (a data file that is not marked
