@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWindow>
 
 namespace tarvic {
 
@@ -80,20 +81,36 @@ bool Form::event(QEvent *event)
     const QEvent::Type type = event->type();
     const bool placedOrDrawn = type == QEvent::Move || type == QEvent::Resize || type == QEvent::Paint
                                || type == QEvent::WindowActivate;
-    if (m_centred && !m_centredWithFrame && placedOrDrawn && frameGeometry().size() != size()) {
+    if (m_centred && !m_centredWithFrame && placedOrDrawn && !frame().isNull()) {
         m_centredWithFrame = true;
         centre();
     }
     return QDialog::event(event);
 }
 
+QMargins Form::frame() const
+{
+    // While the manager reparents the window its frame may read as nonsense; a frame
+    // counts once its borders are plausible.
+    const QWindow *window = windowHandle();
+    const QMargins m = window ? window->frameMargins() : QMargins();
+    const bool plausible = m.left() >= 0 && m.top() >= 0 && m.right() >= 0 && m.bottom() >= 0 && m.left() < 100
+                           && m.top() < 200 && m.right() < 100 && m.bottom() < 100;
+    return plausible ? m : QMargins();
+}
+
 void Form::centre()
 {
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    QWindow *window = windowHandle();
+    if (!screen || !window)
+        return;
+    const QMargins borders = frame();
+    QRect whole(QPoint(), size().grownBy(borders));
+    whole.moveCenter(screen->availableGeometry().center());
+    // The window itself is placed, not its frame: managers agree on where a window
+    // goes, less so on where a frame asked for goes.
+    window->setPosition(whole.topLeft() + QPoint(borders.left(), borders.top()));
 }
 
 } // namespace tarvic

@@ -37,6 +37,8 @@ protected:
 private:
     // Centres the window as far as its frame is known.
     void centre();
+    // The borders that the window manager adds; none while they are not known.
+    QMargins frame() const;
 
     bool m_loaded = false;
     bool m_unloading = false;
