@@ -1,6 +1,7 @@
 #include "config.h"
 #include "configure/qt_pickers.h"
 #include "platform/config_paths.h"
+#include "platform/drive_lock.h"
 #include "platform/drive_map.h"
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
@@ -27,6 +28,14 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const QString argumentText = arguments.join(QLatin1Char(' '));
+
+    // The drive is marked as being handled for the whole run, before anything touches
+    // it and as early as can be, so that tarvic-watch starts no second tarvic for an
+    // insertion made here (an image attached). Without the mark tarvic works all the same.
+    DriveLock handling;
+    if (argumentText != QLatin1String("/c"))
+        if (const auto letter = DriveMap::letterOf(mainTarvic::targetDriveFor(argumentText)))
+            handling.hold(*letter);
 
     int qtArgc = 1;
     QApplication app(qtArgc, argv);

@@ -1,6 +1,7 @@
 // The watcher's decisions without a bus: which drive a block device is, whether a
 // medium is in, and when that is a new insertion. udisks2's objects are given as
 // the D-Bus side hands them over; the drive map is a real folder of links.
+#include "platform/drive_lock.h"
 #include "platform/drive_map.h"
 #include "support/test_env.h"
 #include "watch/insertion_watch.h"
@@ -55,7 +56,7 @@ struct Watch
     QList<QByteArray> opticalDrives;
     InsertionWatch watch{[this] { return DriveMap(env.mapFolder(), [this] { return opticalDrives; }).entries(); },
                          [this](QChar letter) { started << letter; return launches; },
-                         [this](const QString &line) { log << line; }};
+                         [this](const QString &line) { log << line; }, DriveLock::isHeld};
 
     void set(const QString &object, const QString &interface, const QVariantMap &changed)
     {
@@ -75,7 +76,15 @@ struct Watch
 class WatchTest : public QObject
 {
     Q_OBJECT
+    QTemporaryDir m_runtime;   // where the marks of letters being handled are
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    }
+
     void mediumIsJudgedByWhatKindOfDeviceItIs_data()
     {
         QTest::addColumn<QVariantMap>("blockProperties");
@@ -273,6 +282,37 @@ private Q_SLOTS:
         w.set(loop1, Udisks::Loop, {{u"BackingFile"_s, QByteArray()}});
         w.attach(loop1, e);
         QCOMPARE(w.started, (QList<QChar>{u'E', u'E', u'E'}));
+    }
+
+    void aLetterThatTarvicIsHandlingStartsNothing()
+    {
+        Watch w;
+        const QString folder = w.env.newFolder(u"images"_s);
+        test::touch(folder + u"/e.img"_s, "disc");
+        const QByteArray e = QFile::encodeName(folder + u"/e.img"_s);
+        w.env.mapDevice(u'E', folder + u"/e.img"_s);
+        w.env.mapDevice(u'D', u"/dev/sr0"_s);
+        w.watch.replaceAll(machine());
+        w.watch.look();
+
+        // tarvic E: attaching the image itself.
+        DriveLock tarvic;
+        QVERIFY(tarvic.hold(u'e'));
+        w.attach(loop0, e);
+        QCOMPARE(w.started, QList<QChar>());
+        QCOMPARE(w.log.last(), u"E: image in /dev/loop0: tarvic is already handling E:, not started again"_s);
+        // Another letter is no concern of that tarvic.
+        w.set(cd, Udisks::Drive, media(true, true, 0, 1));
+        QCOMPARE(w.started, QList<QChar>{u'D'});
+        // That insertion stays handled after tarvic ends; the next one starts.
+        tarvic.release();
+        w.set(loop0, Udisks::Block, {{u"IdLabel"_s, u"DISC"_s}});
+        QCOMPARE(w.started, QList<QChar>{u'D'});
+        w.set(loop0, Udisks::Block, {{u"Size"_s, 0ull}});
+        QCOMPARE(w.log.last(), u"E: /dev/loop0 taken out"_s);
+        w.set(loop0, Udisks::Block, {{u"Size"_s, 4096ull}});
+        QCOMPARE(w.started, (QList<QChar>{u'D', u'E'}));
+        QCOMPARE(w.log.last(), u"E: image in /dev/loop0: starting tarvic E:"_s);
     }
 
     void aFailedStartIsToldAndTheWatchGoesOn()

@@ -2,6 +2,7 @@
 // fake_udisks_drives.cpp): what the real service reports is played out signal by
 // signal, and a recording stand-in for tarvic notes every start.
 #include "config.h"
+#include "platform/drive_lock.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -90,6 +91,7 @@ class WatchBusTest : public QObject
         env.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
         env.insert(u"TARVIC_WATCH_PROGRAM"_s, QStringLiteral(WATCH_RECORDER));
         env.insert(u"WATCH_RECORD"_s, path(u"started"_s));
+        env.insert(u"XDG_RUNTIME_DIR"_s, path(u"runtime"_s));
         m_watch.setProcessEnvironment(env);
         m_watch.setReadChannel(QProcess::StandardError);
         m_watch.start(QStringLiteral(TARVIC_WATCH), args);
@@ -130,6 +132,12 @@ class WatchBusTest : public QObject
     }
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(QDir().mkdir(path(u"runtime"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path(u"runtime"_s)));   // ours, the same as the watcher's
+    }
+
     void init()
     {
         m_log.clear();
@@ -235,6 +243,27 @@ private Q_SLOTS:
         QVERIFY(said(u"watching udisks2 on the system bus"_s, 2));
         QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
         QVERIFY(said(u"starting tarvic D:"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
+    }
+
+    void aDriveThatTarvicIsHandlingStartsNothing()
+    {
+        const QString in = u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s;
+        const QString out = u"set drives/cd Drive MediaAvailable=false Optical=false OpticalNumDataTracks=0"_s;
+        {
+            tarvic::DriveLock tarvic;   // as "tarvic D:" holds it
+            QVERIFY(tarvic.hold(u'D'));
+            QVERIFY(m_udisks.send(in));
+            QVERIFY(said(u"D: disc in %1: tarvic is already handling D:, not started again"_s.arg(path(u"sr0"_s))));
+            QVERIFY(settled());
+            QVERIFY(m_udisks.send(out));
+            QVERIFY(said(u"D: %1 taken out"_s.arg(path(u"sr0"_s))));
+        }
+        QVERIFY(m_udisks.send(in));
+        QVERIFY(said(u"D: disc in %1: starting tarvic D:"_s.arg(path(u"sr0"_s))));
+        QVERIFY(settled());
+        QCOMPARE(m_log.count(u"already handling"_s), 1);
+        QCOMPARE(m_log.count(u"starting tarvic"_s), 1);
         QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
     }
 

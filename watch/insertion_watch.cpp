@@ -5,8 +5,8 @@
 
 namespace tarvic {
 
-InsertionWatch::InsertionWatch(DriveLister drives, Launcher launch, Logger log)
-    : m_drives(std::move(drives)), m_launch(std::move(launch)), m_log(std::move(log))
+InsertionWatch::InsertionWatch(DriveLister drives, Launcher launch, Logger log, Handled handled)
+    : m_drives(std::move(drives)), m_launch(std::move(launch)), m_log(std::move(log)), m_handled(std::move(handled))
 {
 }
 
@@ -79,6 +79,14 @@ int InsertionWatch::arrive(const BlockDevice &block, const Medium &medium, Seen 
     if (startedNow.contains(letter))
         return 0;
     startedNow << letter;
+    // Asked at the last moment: the tarvic that attached an image holds its mark from
+    // before it touched the drive until it ends.
+    if (m_handled(letter)) {
+        m_log(QStringLiteral("%1: %2 in %3: tarvic is already handling %1:, not started again")
+                  .arg(letter)
+                  .arg(medium.kind, device));
+        return 0;
+    }
     m_log(QStringLiteral("%1: %2 in %3: starting tarvic %1:").arg(letter).arg(medium.kind, device));
     return m_launch(letter) ? 1 : 0;
 }

@@ -14,7 +14,8 @@ namespace tarvic {
 // Decides, from what udisks2 reports, when a medium has arrived in a drive of the
 // drive map, and has tarvic started for that drive's letter: once per insertion,
 // however many signals one insertion raises. A medium taken out and put back is a
-// new insertion; whatever is in when the watch begins is none.
+// new insertion; whatever is in when the watch begins is none. A letter that a
+// running tarvic is handling already (it attached the image itself) starts nothing.
 //
 // The D-Bus side feeds objects() and calls look() after every change.
 class InsertionWatch
@@ -23,8 +24,9 @@ public:
     using DriveLister = std::function<QList<DriveEntry>()>;
     using Launcher = std::function<bool(QChar letter)>;   // true when tarvic started
     using Logger = std::function<void(const QString &line)>;
+    using Handled = std::function<bool(QChar letter)>;    // a tarvic is handling it
 
-    InsertionWatch(DriveLister drives, Launcher launch, Logger log);
+    InsertionWatch(DriveLister drives, Launcher launch, Logger log, Handled handled);
 
     UdisksObjects &objects() { return m_objects; }
 
@@ -52,6 +54,7 @@ private:
     DriveLister m_drives;
     Launcher m_launch;
     Logger m_log;
+    Handled m_handled;
     UdisksObjects m_objects;
     QHash<QString, Seen> m_seen;
     bool m_answered = false;   // udisks2's objects are known

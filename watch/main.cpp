@@ -1,6 +1,7 @@
 // tarvic-watch: starts "tarvic X:" when a medium arrives in a drive of the drive map.
 #include "config.h"
 #include "platform/config_paths.h"
+#include "platform/drive_lock.h"
 #include "platform/drive_map.h"
 #include "platform/optical/linux_optical_devices.h"
 #include "platform/runtime_error.h"
@@ -91,7 +92,8 @@ int main(int argc, char *argv[])
             QTimer::singleShot(0, qApp, [started] { QCoreApplication::exit(started ? 0 : 1); });
         return started;
     };
-    InsertionWatch watch([&map] { return map.entries(); }, launch, say);
+    // The tarvic started here takes the letter's mark itself: this program never holds it.
+    InsertionWatch watch([&map] { return map.entries(); }, launch, say, DriveLock::isHeld);
     UdisksClient client(watch, say);
     client.start();
     return app.exec();

@@ -1,0 +1,123 @@
+#include "platform/drive_lock.h"
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvic {
+
+namespace {
+
+bool ownFolder(const struct stat &st)
+{
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+QByteArray fileName(QChar letter)
+{
+    return "tarvic-" + QByteArray(1, char(letter.toUpper().unicode())) + ".lock";
+}
+
+// The folder of the marks, opened without following a link, and only when it is
+// ours: anyone may put a folder of that name into a shared temp folder first.
+int openFolder(bool make)
+{
+    const QByteArray path = QFile::encodeName(DriveLock::folder());
+    if (make && ::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return -1;
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !ownFolder(st))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The letter's file; never a FIFO or device that someone put in its place.
+int openMark(QChar letter, bool make)
+{
+    if (letter.toUpper() < QLatin1Char('A') || letter.toUpper() > QLatin1Char('Z'))
+        return -1;
+    const int folder = openFolder(make);
+    if (folder < 0)
+        return -1;
+    const int flags = (make ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const int fd = ::openat(folder, fileName(letter).constData(), flags, 0600);
+    ::close(folder);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int lock(int fd, int operation)
+{
+    int r;
+    while ((r = ::flock(fd, operation | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    return r;
+}
+
+} // namespace
+
+DriveLock::~DriveLock()
+{
+    release();
+}
+
+bool DriveLock::hold(QChar letter)
+{
+    release();
+    const int fd = openMark(letter, true);
+    if (fd < 0)
+        return false;
+    // Only a test holds it alone, and only for a moment; anyone else who holds it
+    // alone for long gets no hang of ours.
+    for (int tries = 0; lock(fd, LOCK_SH) != 0; ++tries) {
+        if (errno != EWOULDBLOCK || tries == 200) {
+            ::close(fd);
+            return false;
+        }
+        const timespec pause{0, 5'000'000};
+        ::nanosleep(&pause, nullptr);
+    }
+    m_fd = fd;
+    return true;
+}
+
+void DriveLock::release()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool DriveLock::isHeld(QChar letter)
+{
+    const int fd = openMark(letter, false);
+    if (fd < 0)
+        return false;
+    const bool held = lock(fd, LOCK_EX) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+QString DriveLock::folder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (QDir::isAbsolutePath(runtime) && ::stat(QFile::encodeName(runtime).constData(), &st) == 0 && ownFolder(st)
+        && ::access(QFile::encodeName(runtime).constData(), W_OK | X_OK) == 0)
+        return QDir::cleanPath(runtime) + QStringLiteral("/tarvic");
+    return QDir::tempPath() + QStringLiteral("/tarvic-") + QString::number(::geteuid());
+}
+
+} // namespace tarvic

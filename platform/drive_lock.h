@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QChar>
+#include <QString>
+
+namespace tarvic {
+
+// The mark that a tarvic is handling a drive letter, so that tarvic-watch starts no
+// second one for an insertion that tarvic made itself (an image it attached).
+//
+// It is an advisory lock (flock) on tarvic-X.lock in $XDG_RUNTIME_DIR/tarvic, or in
+// <temp>/tarvic-<uid> when XDG_RUNTIME_DIR is unset or unusable. The kernel drops it
+// when the holder ends, however it ends, so nothing stale is left behind. Holders
+// share it; a test takes it alone for a moment, without waiting.
+class DriveLock
+{
+public:
+    DriveLock() = default;
+    ~DriveLock();
+    DriveLock(const DriveLock &) = delete;
+    DriveLock &operator=(const DriveLock &) = delete;
+
+    // Marks the letter (A to Z, either case) as being handled for this object's life.
+    // False when the mark cannot be made: whoever asked goes on without it.
+    bool hold(QChar letter);
+    void release();
+    bool holding() const { return m_fd >= 0; }
+
+    // Whether some process holds the letter's mark. Makes no file or folder.
+    static bool isHeld(QChar letter);
+
+    // The folder of the marks, by the rules above.
+    static QString folder();
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace tarvic

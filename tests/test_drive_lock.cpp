@@ -1,0 +1,168 @@
+// The mark that a tarvic is handling a letter: where it is kept, who shares it,
+// that the kernel drops it with its holder, and that a folder or file put in its
+// way by someone else neither marks a letter nor stops tarvic.
+#include "platform/drive_lock.h"
+#include "support/test_env.h"
+
+#include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tarvic;
+using namespace Qt::StringLiterals;
+
+class DriveLockTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    static void setRuntime(const QString &folder)
+    {
+        if (folder.isNull())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
+    }
+    static int mode(const QString &file)
+    {
+        struct stat st;
+        return ::lstat(QFile::encodeName(file).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        test::makeFolder(path(u"tmp"_s));
+        qputenv("TMPDIR", QFile::encodeName(path(u"tmp"_s)));
+    }
+
+    void init()
+    {
+        QDir(path(u"run"_s)).removeRecursively();
+        QVERIFY(QDir().mkdir(path(u"run"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        setRuntime(path(u"run"_s));
+    }
+
+    void theFolderByTheRuntimeFolderOrTheTempFolder()
+    {
+        QCOMPARE(DriveLock::folder(), path(u"run/tarvic"_s));
+        const QString fallback = path(u"tmp/tarvic-%1"_s.arg(::geteuid()));
+        setRuntime(QString());
+        QCOMPARE(DriveLock::folder(), fallback);
+        setRuntime(u"run"_s);   // relative: not to be used
+        QCOMPARE(DriveLock::folder(), fallback);
+        setRuntime(path(u"missing"_s));
+        QCOMPARE(DriveLock::folder(), fallback);
+        test::touch(path(u"file"_s));
+        setRuntime(path(u"file"_s));
+        QCOMPARE(DriveLock::folder(), fallback);
+
+        // The fallback is made for its user alone.
+        DriveLock lock;
+        QVERIFY(lock.hold(u'E'));
+        QVERIFY(DriveLock::isHeld(u'E'));
+        QCOMPARE(mode(fallback), 0700);
+        QCOMPARE(mode(fallback + u"/tarvic-E.lock"_s), 0600);
+        lock.release();
+        QDir(fallback).removeRecursively();
+    }
+
+    void heldWhileAnyHolderHoldsIt()
+    {
+        QVERIFY(!DriveLock::isHeld(u'E'));
+        QVERIFY(!QFileInfo::exists(path(u"run/tarvic"_s)));   // asking makes nothing
+        DriveLock first, second;
+        QVERIFY(first.hold(u'e'));
+        QCOMPARE(mode(path(u"run/tarvic"_s)), 0700);
+        QVERIFY(QFileInfo::exists(path(u"run/tarvic/tarvic-E.lock"_s)));
+        QVERIFY(DriveLock::isHeld(u'E'));
+        QVERIFY(DriveLock::isHeld(u'e'));
+        QVERIFY(!DriveLock::isHeld(u'F'));
+        QVERIFY(second.hold(u'E'));   // "tarvic E:" typed twice: both run
+        first.release();
+        QVERIFY(DriveLock::isHeld(u'E'));
+        second.release();
+        QVERIFY(!DriveLock::isHeld(u'E'));
+        // Asking takes it for a moment only.
+        QVERIFY(first.hold(u'E'));
+    }
+
+    void onlyLettersAreMarked()
+    {
+        DriveLock lock;
+        for (const QChar c : QList<QChar>{u'/', u'1', QChar(0xc4), u':', QChar()}) {
+            QVERIFY(!lock.hold(c));
+            QVERIFY(!DriveLock::isHeld(c));
+        }
+        QCOMPARE(QDir(path(u"run/tarvic"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+                 QStringList());
+    }
+
+    void whatSomeoneElsePutInTheWayIsNotUsed()
+    {
+        DriveLock lock;
+        // A link where the folder goes, to a folder that holds a mark of its own.
+        test::makeFolder(path(u"other"_s));
+        setRuntime(path(u"other"_s));
+        DriveLock elsewhere;
+        QVERIFY(elsewhere.hold(u'E'));
+        setRuntime(path(u"run"_s));
+        QVERIFY(QFile::link(path(u"other/tarvic"_s), path(u"run/tarvic"_s)));
+        QVERIFY(!DriveLock::isHeld(u'E'));
+        QVERIFY(!lock.hold(u'E'));
+
+        // A pipe or a link where the letter's file goes: no hang, no mark.
+        QVERIFY(QFile::remove(path(u"run/tarvic"_s)));
+        test::makeFolder(path(u"run/tarvic"_s));
+        QVERIFY(::mkfifo(QFile::encodeName(path(u"run/tarvic/tarvic-E.lock"_s)).constData(), 0600) == 0);
+        QVERIFY(!lock.hold(u'E'));
+        QVERIFY(!DriveLock::isHeld(u'E'));
+        QVERIFY(QFile::link(path(u"other/tarvic/tarvic-E.lock"_s), path(u"run/tarvic/tarvic-F.lock"_s)));
+        QVERIFY(!lock.hold(u'F'));
+
+        // A folder of another user.
+        if (::geteuid() != 0)
+            QSKIP("chown needs root: a folder of another user is not checked");
+        QVERIFY(QDir(path(u"run/tarvic"_s)).removeRecursively());
+        test::makeFolder(path(u"run/tarvic"_s));
+        QVERIFY(::chown(QFile::encodeName(path(u"run/tarvic"_s)).constData(), 65534, 65534) == 0);
+        QVERIFY(!lock.hold(u'E'));
+        QVERIFY(!DriveLock::isHeld(u'E'));
+    }
+
+    // The real program: it holds the mark for its whole run, the kernel drops it when
+    // it ends, and a mark it cannot make keeps it from nothing.
+    void tarvicHoldsItsDriveForItsWholeRun()
+    {
+        test::TestEnv env;
+        const QString disc = env.newFolder(u"disc"_s);   // no autorun.inf: the window stays
+        env.mapDrive(u'E', disc);
+        QProcess tarvic;
+        tarvic.start(QStringLiteral(TARVIC_BINARY), {u"e:"_s});
+        QVERIFY(tarvic.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(DriveLock::isHeld(u'E'), 10000);
+        QCOMPARE(tarvic.state(), QProcess::Running);
+        QVERIFY(!DriveLock::isHeld(u'D'));
+        tarvic.kill();
+        QVERIFY(tarvic.waitForFinished());
+        QVERIFY(!DriveLock::isHeld(u'E'));
+
+        // The folder of the marks cannot be made: the disc's program starts all the same.
+        QVERIFY(QDir(path(u"run"_s)).removeRecursively());
+        test::makeFolder(path(u"run"_s));
+        test::touch(path(u"run/tarvic"_s));
+        test::touch(disc + u"/autorun.inf"_s, "[autorun]\r\nopen=setup.sh\r\n");
+        test::touch(disc + u"/setup.sh"_s, "#!/bin/sh\necho ran >\"$0.ran\"\n");
+        QVERIFY(QFile::setPermissions(disc + u"/setup.sh"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        tarvic.start(QStringLiteral(TARVIC_BINARY), {u"E:"_s});
+        QVERIFY(tarvic.waitForFinished(10000));
+        QCOMPARE(tarvic.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(disc + u"/setup.sh.ran"_s), 10000);
+    }
+};
+
+QTEST_GUILESS_MAIN(DriveLockTest)
+#include "test_drive_lock.moc"
