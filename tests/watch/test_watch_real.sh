@@ -3,7 +3,9 @@
 # loop device (by udisksctl, as a user would, or by losetup) starts "tarvic E:" once;
 # detached and attached again, once more; an image the map does not name, never.
 # Then as a user would meet it: the real tarvic beside the watcher, started for the
-# image that udisksctl attached, starts the disc's autorun program in its root.
+# image that udisksctl attached, starts the disc's autorun program in its root; and
+# "tarvic E:" typed for that image while it is not attached attaches it itself, and
+# the watcher leaves that insertion to it: the program runs once.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../stack/real_stack.sh"
@@ -44,6 +46,9 @@ attach() { udisksctl loop-setup --no-user-interaction -r -f "$1" | sed -n 's/.* 
 detach() { udisksctl loop-delete --no-user-interaction -b "$1" >/dev/null; }
 
 mkdir -p "$work/config/tarvic/drives" "$work/tree"
+# Where tarvic marks the drive it handles, for the watcher to see.
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 echo '[autorun]' >"$work/tree/autorun.inf"
 make_ext4_image "$work/tree" "$work/e.img" DISC
 make_ext4_image "$work/tree" "$work/other.img" OTHER
@@ -84,7 +89,8 @@ stop_watch
 : >"$work/watch.log"
 mkdir "$work/game"
 printf '[autorun]\r\nopen=setup.sh\r\n' >"$work/game/autorun.inf"
-printf '#!/bin/sh\npwd -P >"$WATCH_RECORD.tmp" && mv "$WATCH_RECORD.tmp" "$WATCH_RECORD"\n' >"$work/game/setup.sh"
+printf '#!/bin/sh\necho ran >>"$WATCH_RECORD.runs"\npwd -P >"$WATCH_RECORD.tmp" && mv "$WATCH_RECORD.tmp" "$WATCH_RECORD"\n' \
+    >"$work/game/setup.sh"
 chmod +x "$work/game/setup.sh"
 make_ext4_image "$work/game" "$work/game.img" GAME
 ln -sfn "$work/game.img" "$work/config/tarvic/drives/e::"
@@ -103,3 +109,20 @@ for point in $(findmnt --noheadings --output TARGET --source "$loop"); do
     real_stack_wait 10 umount "$point" || fail "$point stays busy"
 done
 echo "PASS attaching the image mapped as e:: ran its autorun program in the disc's root through the real tarvic"
+
+# Typed by the user with the watcher running: tarvic attaches the image itself.
+detach "$loop"
+waits_for 1 "E: $loop taken out"
+rm -f "$work/ran" "$work/ran.runs"
+XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen WATCH_RECORD=$work/ran \
+    timeout 60 "$(dirname "$watch")/tarvic" E: || fail "tarvic E: failed"
+loop=$(losetup --noheadings --output NAME --associated "$work/game.img" | head -n1)
+[ -n "$loop" ] || fail "tarvic E: did not attach $work/game.img"
+loops+=("$loop")
+waits_for 1 "E: image in $loop: "
+[ "$(said "E: image in $loop: tarvic is already handling E:, not started again")" = 1 ] \
+    || fail "the watcher did not leave the image that tarvic attached to it"
+real_stack_wait 20 test -s "$work/ran.runs" || fail "the disc's program did not run"
+[ "$(said "starting tarvic")" = 1 ] && [ "$(cat "$work/ran.runs")" = ran ] \
+    || fail "the disc's program ran $(wc -l <"$work/ran.runs") times"
+echo "PASS tarvic E: attaching the image itself beside the watcher ran the disc's program once"

@@ -7,6 +7,9 @@ set -euo pipefail
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-whole.XXXXXX")
 export XDG_CONFIG_HOME="$WORK/config"
 mkdir -p "$XDG_CONFIG_HOME/tarvic/drives"
+# Where tarvic marks the drive it handles.
+export XDG_RUNTIME_DIR="$WORK/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORM
 XVFB_PID=
 APP_PID=
