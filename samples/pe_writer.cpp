@@ -150,6 +150,9 @@ IconImage pngIcon(const QImage &picture)
     return {d, picture.width(), picture.height(), 32};
 }
 
+IconImage dibIcon(int size, int bitCount, QColor colour) { return dibIcon(drawIconImage(size, colour), bitCount); }
+IconImage pngIcon(int size, QColor colour) { return pngIcon(drawIconImage(size, colour)); }
+
 QByteArray buildPe(const PeRecipe &recipe, PeLayout *layoutOut)
 {
     PeLayout layout;

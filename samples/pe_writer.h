@@ -27,6 +27,9 @@ QImage drawIconImage(int size, QColor colour);
 IconImage dibIcon(const QImage &picture, int bitCount);
 // The picture as a PNG icon image (32 bits).
 IconImage pngIcon(const QImage &picture);
+// drawIconImage's picture of that size and colour, as a DIB or a PNG.
+IconImage dibIcon(int size, int bitCount, QColor colour);
+IconImage pngIcon(int size, QColor colour);
 
 struct IconGroup
 {

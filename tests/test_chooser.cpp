@@ -21,6 +21,8 @@ using namespace tarvic::test;
 using namespace tarvic::samples;
 using namespace Qt::StringLiterals;
 
+const QString A = u"a.exe"_s, B = u"B SETUP\n.EXE"_s;
+
 // A window on the folder drive E:, shown on the files it is given.
 struct Chooser
 {
@@ -39,6 +41,38 @@ struct Chooser
         w->show();
         return QTest::qWaitForWindowActive(w);
     }
+    // The two programs A and B, the process elsewhere: only Run may move to the drive.
+    bool openTwo()
+    {
+        QDir::setCurrent(env.newFolder(u"elsewhere"_s));
+        return open({A, B});
+    }
+    void press(const QString &key)
+    {
+        QVERIFY2(w, qPrintable(u"the window is gone before "_s + key));
+        QTest::keySequence(QApplication::focusWidget(), key);   // none: the active window
+        if (key.startsWith(u"Alt"))
+            QTest::qWait(250);   // an access key clicks with a short animation
+    }
+    void click(int row)
+    {
+        QTest::mouseClick(w->EXElist->viewport(), Qt::LeftButton, {}, w->EXElist->visualItemRect(w->EXElist->item(row)).center());
+    }
+    void doubleClick(int row)
+    {
+        QTest::mouseDClick(w->EXElist->viewport(), Qt::LeftButton, {}, w->EXElist->visualItemRect(w->EXElist->item(row)).center());
+    }
+    // The names of the files started, each of which must have been minimised in the root.
+    QStringList ran() const
+    {
+        QStringList names;
+        for (const StartedProgram &p : env.starter.started) {
+            const bool minimisedInTheRoot = p.windowStyle == 2 && QFileInfo(p.workingDirectory) == QFileInfo(disc);
+            names << QFile::decodeName(p.program).mid(disc.size() + 1) + (minimisedInTheRoot ? u""_s : u" not minimised in the root"_s);
+        }
+        return names;
+    }
+    bool closed() const { return w.isNull() || w->isUnloading(); }
 };
 
 class ChooserTest : public QObject
@@ -51,7 +85,7 @@ private Q_SLOTS:
     {
         Chooser c;
         for (const auto &[name, colour] : {std::pair{u"/blue.exe"_s, Qt::blue}, std::pair{u"/RED.EXE"_s, Qt::red}})
-            QVERIFY(writePe(c.disc + name, {.groups = {{.images = {dibIcon(drawIconImage(32, colour), 32)}, .name = {}}}}));
+            QVERIFY(writePe(c.disc + name, {.groups = {{.images = {dibIcon(32, 32, colour)}, .name = {}}}}));
         QVERIFY(c.open({u"line\nbreak.exe"_s, u".hidden.exe"_s, u"a.txt"_s, u"folder.exe/inner.exe"_s}));
         frmTarvic &w = *c.w;
         QCOMPARE(w.EXElist->count(), 3);
@@ -102,7 +136,7 @@ private Q_SLOTS:
         qputenv("PATH", QFile::encodeName(bin));
         const auto restorePath = qScopeGuard([&] { qputenv("PATH", QFile::encodeName(oldPath)); });
         const auto program = [](const QByteArray &path, QColor colour) {
-            const QByteArray bytes = buildPe({.groups = {{.images = {dibIcon(drawIconImage(32, colour), 32)}, .name = {}}}});
+            const QByteArray bytes = buildPe({.groups = {{.images = {dibIcon(32, 32, colour)}, .name = {}}}});
             QFile f;
             const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             return fd >= 0 && f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && f.write(bytes) == bytes.size();
@@ -146,58 +180,108 @@ private Q_SLOTS:
         QVERIFY(!ran.exists());
     }
 
-    // Keys go to the focused control; "click:N" and "dblclick:N" hit row N; "rm" removes a.exe.
-    // The outcome: each start as "command line|window style", each box, "closed".
-    void keyboardAndMouse_data()
+    // Keys go to the focused control; Run starts the chosen file minimised in the
+    // drive's root, its name as it is (blanks unquoted).
+    void keys_data()
     {
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QStringList>("outcome");
-        // Run: minimised, in the drive's root, the name as it is (blanks unquoted).
-        const QString a = u"a.exe|2 in the root"_s, b = u"B SETUP\n.EXE|2 in the root"_s, closed = u"closed"_s;
-        QTest::newRow("Esc") << u"Esc"_s << QStringList{closed};
-        QTest::newRow("Enter at first: Cancel") << u"Return"_s << QStringList{closed};
-        QTest::newRow("before a selection") << u"Tab Tab Return Alt+R Alt+E click:0 Return"_s << QStringList{a};
-        QTest::newRow("each Enter after a click runs") << u"click:0 Return Return"_s << QStringList{a, a};
-        QTest::newRow("arrows select, Alt+R runs") << u"Tab Tab Down Down Alt+R"_s << QStringList{b};
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QStringList>("ran");
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("Esc") << QStringList{u"Esc"_s} << QStringList() << true;
+        QTest::newRow("Enter at first: Cancel") << QStringList{u"Return"_s} << QStringList() << true;
+        QTest::newRow("arrows select, Alt+R runs") << QStringList{u"Tab"_s, u"Tab"_s, u"Down"_s, u"Down"_s, u"Alt+R"_s} << QStringList{B} << false;
         // Tabbed in, the first entry is marked but not chosen; each key chooses where it lands.
-        QTest::newRow("Home after tabbing in") << u"Tab Tab Home Alt+R"_s << QStringList{a};
-        QTest::newRow("PgUp after tabbing in") << u"Tab Tab PgUp Alt+R"_s << QStringList{a};
-        QTest::newRow("End after tabbing in") << u"Tab Tab End Alt+R"_s << QStringList{b};
-        QTest::newRow("PgDown after tabbing in") << u"Tab Tab PgDown Alt+R"_s << QStringList{b};
-        QTest::newRow("End then Home") << u"Tab Tab End Home Alt+R"_s << QStringList{a};
-        QTest::newRow("a double click only selects") << u"click:1 dblclick:1 Return"_s << QStringList{b};
-        QTest::newRow("Exit on run") << u"click:0 Alt+E Return"_s << QStringList{a, closed};
-        QTest::newRow("Alt+O, Alt+C") << u"Alt+O Alt+C"_s << QStringList{u"explorer E:|1"_s, closed};
-        QTest::newRow("gone") << u"click:0 Alt+E rm Return"_s << QStringList{u"Run Error: Could not run the program 'a.exe'|16"_s};
+        QTest::newRow("Home after tabbing in") << QStringList{u"Tab"_s, u"Tab"_s, u"Home"_s, u"Alt+R"_s} << QStringList{A} << false;
+        QTest::newRow("PgUp after tabbing in") << QStringList{u"Tab"_s, u"Tab"_s, u"PgUp"_s, u"Alt+R"_s} << QStringList{A} << false;
+        QTest::newRow("End after tabbing in") << QStringList{u"Tab"_s, u"Tab"_s, u"End"_s, u"Alt+R"_s} << QStringList{B} << false;
+        QTest::newRow("PgDown after tabbing in") << QStringList{u"Tab"_s, u"Tab"_s, u"PgDown"_s, u"Alt+R"_s} << QStringList{B} << false;
+        QTest::newRow("End then Home") << QStringList{u"Tab"_s, u"Tab"_s, u"End"_s, u"Home"_s, u"Alt+R"_s} << QStringList{A} << false;
     }
-    void keyboardAndMouse()
+    void keys()
     {
-        QFETCH(QString, script);
-        QFETCH(QStringList, outcome);
+        QFETCH(QStringList, keys);
         Chooser c;
-        QDir::setCurrent(c.env.newFolder(u"elsewhere"_s));   // only Run may move to the drive
-        QVERIFY(c.open({u"a.exe"_s, u"B SETUP\n.EXE"_s}));
-        for (const QString &step : script.split(u' ')) {
-            QVERIFY2(c.w, qPrintable(u"the window is gone before "_s + step));
-            FileListBox *list = c.w->EXElist;
-            if (step == u"rm")
-                QVERIFY(QFile::remove(c.disc + u"/a.exe"_s));
-            else if (step.contains(u':'))
-                QTest::mouseEvent(step.startsWith(u'd') ? QTest::MouseDClick : QTest::MouseClick, list->viewport(),
-                                  Qt::LeftButton, {}, list->visualItemRect(list->item(step.back().digitValue())).center());
-            else
-                QTest::keySequence(QApplication::focusWidget(), step);   // none: the active window
-            QTest::qWait(step.startsWith(u"Alt") ? 250 : 0);   // an access key clicks with a short animation
-        }
-        QStringList seen;
-        for (const StartedProgram &p : c.env.starter.started)
-            seen << (p.program.isEmpty() ? p.commandLine : QFile::decodeName(p.program).mid(c.disc.size() + 1)) + u'|' + QString::number(p.windowStyle)
-                    + (QFileInfo(p.workingDirectory) == QFileInfo(c.disc) ? u" in the root"_s : u""_s);
-        for (const ShownBox &box : c.env.boxes.shown)
-            seen << box.title + u": "_s + box.text + u'|' + QString::number(box.flags);
-        if (c.w.isNull() || c.w->isUnloading())
-            seen << u"closed"_s;
-        QCOMPARE(seen, outcome);
+        QVERIFY(c.openTwo());
+        for (const QString &key : keys)
+            c.press(key);
+        QTEST(c.ran(), "ran");
+        QTEST(c.closed(), "closed");
+        QVERIFY(c.env.boxes.shown.isEmpty());
+    }
+
+    void nothingRunsBeforeASelection()
+    {
+        Chooser c;
+        QVERIFY(c.openTwo());
+        for (const char *key : {"Tab", "Tab", "Return", "Alt+R", "Alt+E"})
+            c.press(QString::fromLatin1(key));
+        QVERIFY(c.ran().isEmpty() && !c.closed());
+        c.click(0);
+        c.press(u"Return"_s);
+        QCOMPARE(c.ran(), QStringList{A});   // Exit on run stayed off
+        QVERIFY(!c.closed());
+    }
+
+    void eachEnterAfterAClickRuns()
+    {
+        Chooser c;
+        QVERIFY(c.openTwo());
+        c.click(0);
+        c.press(u"Return"_s);
+        c.press(u"Return"_s);
+        QCOMPARE(c.ran(), (QStringList{A, A}));
+    }
+
+    void aDoubleClickOnlySelects()
+    {
+        Chooser c;
+        QVERIFY(c.openTwo());
+        c.click(1);
+        c.doubleClick(1);
+        QVERIFY(c.ran().isEmpty());
+        c.press(u"Return"_s);
+        QCOMPARE(c.ran(), QStringList{B});
+    }
+
+    void exitOnRunClosesAfterTheStart()
+    {
+        Chooser c;
+        QVERIFY(c.openTwo());
+        c.click(0);
+        c.press(u"Alt+E"_s);
+        c.press(u"Return"_s);
+        QCOMPARE(c.ran(), QStringList{A});
+        QVERIFY(c.closed());
+    }
+
+    void aFileGoneBeforeRunIsABoxAndTheWindowStays()
+    {
+        Chooser c;
+        QVERIFY(c.openTwo());
+        c.click(0);
+        c.press(u"Alt+E"_s);
+        QVERIFY(QFile::remove(c.disc + u"/a.exe"_s));
+        c.press(u"Return"_s);
+        QVERIFY(c.ran().isEmpty() && !c.closed());
+        QCOMPARE(c.env.boxes.shown.size(), 1);
+        QCOMPARE(c.env.boxes.shown[0].title, u"Run Error"_s);
+        QCOMPARE(c.env.boxes.shown[0].text, u"Could not run the program 'a.exe'"_s);
+        QCOMPARE(c.env.boxes.shown[0].flags, Mb::Critical);
+    }
+
+    // Open drive starts the file manager on the drive, as a command line; Cancel closes.
+    void openDriveThenCancel()
+    {
+        Chooser c;
+        QVERIFY(c.openTwo());
+        c.press(u"Alt+O"_s);
+        QCOMPARE(c.env.starter.started.size(), 1);
+        QCOMPARE(c.env.starter.started[0].commandLine, u"explorer E:"_s);
+        QCOMPARE(c.env.starter.started[0].windowStyle, 1);
+        QVERIFY(QFileInfo(c.env.starter.started[0].workingDirectory) != QFileInfo(c.disc));
+        QVERIFY(!c.closed());
+        c.press(u"Alt+C"_s);
+        QVERIFY(c.closed() && c.env.boxes.shown.isEmpty());
     }
 
     // The user puts the disc in while the "Disc Request" box is up, then presses Retry.

@@ -15,30 +15,24 @@ namespace tarvic::test {
 
 using namespace tarvic::samples;
 
-// Icon groups split by '|', each of images "size:bits:colour" ("png" for the bits: a
-// PNG image) and a name in capitals, if any.
-QByteArray pe(const QString &groups, bool pe64 = false, PeLayout *layout = nullptr)
-{
-    PeRecipe r{pe64, true, {}};
-    for (const QString &g : groups.split(u'|')) {
-        IconGroup &group = r.groups.emplaceBack(IconGroup{{}, QRegularExpression(u"[A-Z]+"_s).match(g).captured(), 0});
-        for (const QRegularExpressionMatch &m : QRegularExpression(u"(\\d+):(\\w+):(\\w+)"_s).globalMatch(g)) {
-            const QImage picture = drawIconImage(m.captured(1).toInt(), QColor(m.captured(3)));
-            group.images << (m.captured(2) == u"png"_s ? pngIcon(picture) : dibIcon(picture, m.captured(2).toInt()));
-        }
-    }
-    return buildPe(r, layout);
-}
+IconGroup group(const QList<IconImage> &images, const QString &name = {}) { return {images, name, 0}; }
+QByteArray pe32(const QList<IconGroup> &groups, PeLayout *layout = nullptr) { return buildPe({false, true, groups}, layout); }
+QByteArray pe64(const QList<IconGroup> &groups, PeLayout *layout = nullptr) { return buildPe({true, true, groups}, layout); }
 
 // The colour of the image's body, if the notch at the top left is transparent (else
 // the mask was lost).
 QString colourOf(const std::optional<QImage> &image)
 {
-    const QRgb body = image ? image->pixel(image->width() * 3 / 4, image->height() * 3 / 4) : 0;
-    for (const char *name : {"red", "lime", "blue", "yellow", "magenta", "cyan"})
-        if (image && qAlpha(image->pixel(0, 0)) == 0 && body == QColor(name).rgba())
+    if (!image)
+        return u"none"_s;
+    const QRgb body = image->pixel(image->width() * 3 / 4, image->height() * 3 / 4);
+    const std::pair<Qt::GlobalColor, const char *> colours[] = {{Qt::red, "red"},       {Qt::green, "green"},
+                                                                {Qt::blue, "blue"},     {Qt::yellow, "yellow"},
+                                                                {Qt::magenta, "magenta"}, {Qt::cyan, "cyan"}};
+    for (const auto &[colour, name] : colours)
+        if (qAlpha(image->pixel(0, 0)) == 0 && body == QColor(colour).rgba())
             return QString::fromLatin1(name);
-    return image ? u"garbage"_s : u"none"_s;
+    return u"garbage"_s;
 }
 
 // Counts what the reader takes from the device.
@@ -59,32 +53,40 @@ private Q_SLOTS:
         QTest::addColumn<QString>("colour");
         // Of the first group, the image nearest 32x32: a larger before an equally near
         // smaller one, then the most colours, then the first.
-        QTest::newRow("32 listed last, 32 bits") << pe(u"48:16:blue 16:32:red 32:32:lime"_s) << u"lime"_s;
-        QTest::newRow("most colours, 24 bits") << pe(u"32:4:red 32:24:magenta 32:8:lime"_s, true) << u"magenta"_s;
-        QTest::newRow("equal: the first, 1 bit") << pe(u"32:1:red 32:1:lime"_s) << u"red"_s;
-        QTest::newRow("equally near: the larger, 4 bits") << pe(u"16:32:red 48:4:lime"_s, true) << u"lime"_s;
-        QTest::newRow("nearer smaller first, 16 bits") << pe(u"24:16:red 48:32:lime"_s) << u"red"_s;
-        QTest::newRow("a worse first group, PNG") << pe(u"16:png:blue | 32:32:lime"_s) << u"blue"_s;
-        QTest::newRow("named group first, PNG of 256") << pe(u"32:32:red | MAIN 256:png:blue"_s, true) << u"blue"_s;
+        QTest::newRow("32 listed last, 32 bits")
+            << pe32({group({dibIcon(48, 16, Qt::blue), dibIcon(16, 32, Qt::red), dibIcon(32, 32, Qt::green)})}) << u"green"_s;
+        QTest::newRow("most colours, 24 bits")
+            << pe64({group({dibIcon(32, 4, Qt::red), dibIcon(32, 24, Qt::magenta), dibIcon(32, 8, Qt::green)})}) << u"magenta"_s;
+        QTest::newRow("equal: the first, 1 bit") << pe32({group({dibIcon(32, 1, Qt::red), dibIcon(32, 1, Qt::green)})}) << u"red"_s;
+        QTest::newRow("equally near: the larger, 4 bits")
+            << pe64({group({dibIcon(16, 32, Qt::red), dibIcon(48, 4, Qt::green)})}) << u"green"_s;
+        QTest::newRow("nearer smaller first, 16 bits")
+            << pe32({group({dibIcon(24, 16, Qt::red), dibIcon(48, 32, Qt::green)})}) << u"red"_s;
+        QTest::newRow("a worse first group, PNG")
+            << pe32({group({pngIcon(16, Qt::blue)}), group({dibIcon(32, 32, Qt::green)})}) << u"blue"_s;
+        QTest::newRow("named group first, PNG of 256")
+            << pe64({group({dibIcon(32, 32, Qt::red)}), group({pngIcon(256, Qt::blue)}, u"MAIN"_s)}) << u"blue"_s;
         // A group keeps sizes in a byte: 1056 passes for 32, the decoder must refuse it.
-        QTest::newRow("a PNG of 1056 that claims 32") << pe(u"1056:png:red 16:32:blue"_s) << u"blue"_s;
+        QTest::newRow("a PNG of 1056 that claims 32")
+            << pe32({group({pngIcon(1056, Qt::red), dibIcon(16, 32, Qt::blue)})}) << u"blue"_s;
         // No program, no icon, or a hostile one: none, or the next image.
         QTest::newRow("no icon") << buildPe(PeRecipe{}) << u"none"_s;
         QTest::newRow("no resources") << buildPe(PeRecipe{false, false, {}}) << u"none"_s;
         QTest::newRow("a batch file") << QByteArray("@echo off\r\necho not a program\r\n") << u"none"_s;
         QTest::newRow("an empty file") << QByteArray() << u"none"_s;
         const QList<IconImage> broken(4000, {"broken", 32, 32, 32});
-        QTest::newRow("4000 broken images") << buildPe({false, true, {{broken, {}, 0}}}) << u"none"_s;
+        QTest::newRow("4000 broken images") << pe32({group(broken)}) << u"none"_s;
         PeLayout l;
-        const QByteArray base = pe(u"16:8:red 32:8:lime 48:32:blue | 32:32:yellow"_s, true, &l);
+        const QByteArray base = pe64({group({dibIcon(16, 8, Qt::red), dibIcon(32, 8, Qt::green), dibIcon(48, 32, Qt::blue)}),
+                                      group({dibIcon(32, 32, Qt::yellow)})}, &l);
         const auto patched = [&](quint32 at, quint32 value) { QByteArray b = base; put32(b, at, value); return b; };
-        // items[14]: the icon groups (RT_GROUP_ICON); items[3]: the images (RT_ICON), lime second.
+        // items[14]: the icon groups (RT_GROUP_ICON); items[3]: the images (RT_ICON), green second.
         QTest::newRow("MS-DOS program") << patched(0x3c, 0x40) << u"none"_s;
         QTest::newRow("e_lfanew past the end") << patched(0x3c, 0xfffffff0u) << u"none"_s;
         QTest::newRow("65535 sections") << patched(l.peHeader + 6, 0xffff) << u"none"_s;
         QTest::newRow("group type loops to the root") << patched(l.types[14].entry + 4, 0x80000000u) << u"none"_s;
         QTest::newRow("group of 4 GB") << patched(l.items[14][0].dataEntry + 4, ~0u) << u"none"_s;
-        QTest::newRow("group claims 65535 images") << patched(l.items[14][0].data + 2, 0xffff0001u) << u"lime"_s;
+        QTest::newRow("group claims 65535 images") << patched(l.items[14][0].data + 2, 0xffff0001u) << u"green"_s;
         QTest::newRow("best image's header broken: the next") << patched(l.items[3][1].data + 4, 100000) << u"blue"_s;
     }
 
@@ -103,10 +105,13 @@ private Q_SLOTS:
         QRandomGenerator random(20261206);
         for (qsizetype n = 0; n < bytes.size(); n += n < 0x800 ? 1 : n / 64) {
             const std::optional<QImage> cut = readPeIconFromBytes(bytes.left(n));
+            QVERIFY2(colourOf(cut) != u"garbage"_s, qPrintable(QString::number(n)));
+            QVERIFY2(cut == whole || colourOf(cut) != colourOf(whole), qPrintable(QString::number(n)));
             QByteArray damaged = bytes;
-            damaged[n] = damaged[random.bounded(int(bytes.size()))] = char(random.bounded(256));
-            QVERIFY2(readPeIconFromBytes(damaged).value_or(QImage()).width() <= 256 && colourOf(cut) != u"garbage"_s
-                         && (cut == whole || colourOf(cut) != colourOf(whole)), qPrintable(QString::number(n)));
+            const char junk = char(random.bounded(256));
+            damaged[n] = junk;
+            damaged[random.bounded(int(bytes.size()))] = junk;
+            QVERIFY2(readPeIconFromBytes(damaged).value_or(QImage()).width() <= 256, qPrintable(QString::number(n)));
         }
 
         // Through a mapped drive, on a disc whose programs carry a 5 GB payload as
@@ -158,7 +163,7 @@ private Q_SLOTS:
         TestEnv env;
         const QString disc = env.newFolder(u"disc"_s);
         env.mapDrive(u'E', disc);
-        touch(disc + u"/x.exe"_s, buildPe({.groups = {{.images = {{image, 32, 32, 32}}, .name = {}}}}));
+        touch(disc + u"/x.exe"_s, pe32({group({{image, 32, 32, 32}})}));
         const QImage read = readPeIcon(QFile::encodeName(disc + u"/x.exe"_s)).value_or(QImage());
         const QImage shown = Pellor(env.paths()).FileIcon(u"E:\\x.exe"_s).toImage();
         for (const QImage &got : {read, shown}) {
