@@ -86,7 +86,12 @@ private Q_SLOTS:
         win.real.write({{Key::VideoDVD, u"old"_s}, {Key::DVDSI, u"old"_s}, {Key::AudioCD, u"old"_s}, {Key::CDSI, u"old"_s}});
         QVERIFY(win.showActive());
         win.setTexts({u"/usr/bin/vlc"_s, QString(), u"/usr/bin/cd"_s, u"/music"_s});   // the empty one replaces "old" too
-        how > 0 ? QTest::keyClick(win.w->txtCDSI, Qt::Key(how)) : how < 0 ? void(win.w->close()) : win.w->cmdClose->click();
+        if (how == 0)
+            win.w->cmdClose->click();
+        else if (how < 0)
+            win.w->close();
+        else
+            QTest::keyClick(win.w->txtCDSI, Qt::Key(how));
         QVERIFY(!win.w->isVisible() && win.writes == 1 && untrapped.isEmpty());
         QCOMPARE(bytesOf(win.env.settingsPath()), "[Tarvic]\nVideoDVD=/usr/bin/vlc\nDVDSI=\nAudioCD=/usr/bin/cd\nCDSI=/music\n"_ba);
     }

@@ -95,7 +95,12 @@ private Q_SLOTS:
         path.replace(u"@DISC@"_s, mapDrives(env));
         Pellor pellor(env.paths());
         const QString name = QFileInfo(QFile::decodeName(env.paths().resolve(path).native)).fileName();
-        QCOMPARE(pellor.FileExists(path) ? name : pellor.FolderExists(path) ? name + u'/' : QString(), found);
+        QString reached;
+        if (pellor.FileExists(path))
+            reached = name;
+        else if (pellor.FolderExists(path))
+            reached = name + u'/';
+        QCOMPARE(reached, found);
     }
 
     void currentDriveAndDirectory()

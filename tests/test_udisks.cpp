@@ -79,8 +79,10 @@ private Q_SLOTS:
             got = e.description();
         }
         QTEST(got.replace(table, u"%F"_s).replace(drive, u"%D"_s), "expected");
-        for (QProcess *p : {&service, &daemon})
-            p->kill(), p->waitForFinished();
+        for (QProcess *p : {&service, &daemon}) {
+            p->kill();
+            p->waitForFinished();
+        }
     }
 
     // A disc image goes to udisks2 as an open descriptor with read-only asked for; it
@@ -112,8 +114,10 @@ private Q_SLOTS:
         UdisksImageAttacher attacher(QDBusConnection::connectToBus(bus, bus), 2s, 2s);
         const MountAttempt got = attacher.attach(QFile::encodeName(image));
         QCOMPARE(got.outcome == MountAttempt::Mounted, got.reason.isEmpty());
-        for (QProcess *p : {&service, &daemon})
-            p->terminate(), p->waitForFinished();
+        for (QProcess *p : {&service, &daemon}) {
+            p->terminate();
+            p->waitForFinished();
+        }
         const QString asked = mode.isEmpty() ? QString() : QString::fromUtf8(service.readAllStandardError()).simplified();
         QTEST(QString::fromUtf8(got.mountPoint) + got.reason + u'|' + asked, "expected");
     }
