@@ -39,16 +39,14 @@ int openFolder(bool make)
     return fd;
 }
 
-// The letter's file; never a FIFO or device that someone put in its place.
-int openMark(QChar letter, bool make)
+// A mark's file; never a FIFO or device that someone put in its place.
+int openFile(const QByteArray &name, bool make)
 {
-    if (letter.toUpper() < QLatin1Char('A') || letter.toUpper() > QLatin1Char('Z'))
-        return -1;
     const int folder = openFolder(make);
     if (folder < 0)
         return -1;
     const int flags = (make ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    const int fd = ::openat(folder, fileName(letter).constData(), flags, 0600);
+    const int fd = ::openat(folder, name.constData(), flags, 0600);
     ::close(folder);
     struct stat st;
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
@@ -56,6 +54,13 @@ int openMark(QChar letter, bool make)
         return -1;
     }
     return fd;
+}
+
+int openMark(QChar letter, bool make)
+{
+    if (letter.toUpper() < QLatin1Char('A') || letter.toUpper() > QLatin1Char('Z'))
+        return -1;
+    return openFile(fileName(letter), make);
 }
 
 int lock(int fd, int operation)
@@ -91,6 +96,21 @@ bool DriveLock::hold(QChar letter)
     }
     m_fd = fd;
     return true;
+}
+
+DriveLock::Alone DriveLock::holdAlone()
+{
+    release();
+    const int fd = openFile("tarvic-watch.lock", true);
+    if (fd < 0)
+        return Alone::Unmarked;
+    if (lock(fd, LOCK_EX) != 0) {
+        const bool other = errno == EWOULDBLOCK;
+        ::close(fd);
+        return other ? Alone::Taken : Alone::Unmarked;
+    }
+    m_fd = fd;
+    return Alone::Held;
 }
 
 void DriveLock::release()

@@ -24,6 +24,11 @@ public:
     // False when the mark cannot be made: whoever asked goes on without it.
     bool hold(QChar letter);
     void release();
+
+    // The mark of the one tarvic-watch of this user, held alone. Taken: another
+    // watcher holds it; Unmarked: it cannot be made, and the caller goes on without.
+    enum class Alone { Held, Taken, Unmarked };
+    Alone holdAlone();
     bool holding() const { return m_fd >= 0; }
 
     // Whether some process holds the letter's mark. Makes no file or folder.

@@ -84,7 +84,7 @@ class WatchBusTest : public QObject
                 u"add block_devices/sdb Block Device=%1 Drive=drives/stick Size=0"_s.arg(path(u"sdb"_s))};
     }
 
-    void startWatch(const QStringList &args = {})
+    QProcessEnvironment watchEnvironment() const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, m_bus.address);
@@ -92,7 +92,12 @@ class WatchBusTest : public QObject
         env.insert(u"TARVIC_WATCH_PROGRAM"_s, QStringLiteral(WATCH_RECORDER));
         env.insert(u"WATCH_RECORD"_s, path(u"started"_s));
         env.insert(u"XDG_RUNTIME_DIR"_s, path(u"runtime"_s));
-        m_watch.setProcessEnvironment(env);
+        return env;
+    }
+
+    void startWatch(const QStringList &args = {})
+    {
+        m_watch.setProcessEnvironment(watchEnvironment());
         m_watch.setReadChannel(QProcess::StandardError);
         m_watch.start(QStringLiteral(TARVIC_WATCH), args);
     }
@@ -265,6 +270,28 @@ private Q_SLOTS:
         QCOMPARE(m_log.count(u"already handling"_s), 1);
         QCOMPARE(m_log.count(u"starting tarvic"_s), 1);
         QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
+    }
+
+    void aSecondWatcherOfTheSameUserEnds()
+    {
+        QProcess second;
+        second.setProcessEnvironment(watchEnvironment());
+        second.start(QStringLiteral(TARVIC_WATCH));
+        QVERIFY(second.waitForFinished(Deadline));
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(second.readAllStandardError()).contains(u"another tarvic-watch is running"_s));
+
+        // The first one watches on, and its insertion starts one tarvic.
+        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
+        QVERIFY(said(u"starting tarvic D:"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
+
+        // Once it has ended, another may watch.
+        m_watch.kill();
+        m_watch.waitForFinished();
+        m_log.clear();
+        startWatch();
+        QVERIFY(said(u"watching udisks2 on the system bus"_s));
     }
 
     void onceEndsAfterTheNextStart()

@@ -73,6 +73,13 @@ int main(int argc, char *argv[])
     // A reader of our log that went away must not end the watch; tarvic gets its
     // signals back at the default.
     std::signal(SIGPIPE, SIG_IGN);
+    // Two watchers would start each insertion twice: they race past each other's
+    // drive marks (the service and the autostart entry both turned on).
+    DriveLock alone;
+    if (alone.holdAlone() == DriveLock::Alone::Taken) {
+        say(QStringLiteral("another tarvic-watch is running for this user; this one ends"));
+        return 1;
+    }
     QCoreApplication app(argc, argv);
     const DriveMap map(driveMapFolder(), [] { return listOpticalDrives(); });
     const auto launch = [once](QChar letter) {
