@@ -89,6 +89,11 @@ QByteArray headWith(qsizetype offset, QByteArrayView magic)
     return head;
 }
 
+QByteArray isoHead()
+{
+    return headWith(0x8001, "CD001");
+}
+
 QByteArray mbrHead()
 {
     QByteArray head = headWith(510, "\x55\xaa");
@@ -115,6 +120,11 @@ struct Rig
         first->folder = second->folder = QFile::encodeName(disc);
         env.optical = devices.get();
         env.mapDevice(u'd', u"/dev/sr1"_s);
+    }
+    // A one-character `expected` is the drive status Pellor gives; anything else the run on D:.
+    QString statusOrRun(const QString &expected)
+    {
+        return expected.size() == 1 ? QString::number(Pellor(env.paths()).DriveStatus(u"D:"_s)) : runOnD();
     }
     // The boxes shown and the programs started (and where) by a run on D:.
     QString runOnD()
@@ -163,8 +173,7 @@ private Q_SLOTS:
         Rig rig;
         rig.drive->openError = openError;
         rig.drive->statuses = statuses;
-        QCOMPARE(expected.size() == 1 ? QString::number(Pellor(rig.env.paths()).DriveStatus(u"D:"_s)) : rig.runOnD(),
-                 expected);
+        QCOMPARE(rig.statusOrRun(expected), expected);
         // A drive spinning up is waited for, one that never settles not forever.
         QCOMPARE(rig.drive->slept.count() > 0, statuses[0] == CDS_DRIVE_NOT_READY);
         QVERIFY(rig.drive->slept <= LinuxOpticalDevices::SettleTime);
@@ -202,8 +211,7 @@ private Q_SLOTS:
         QFETCH(quint64, size);
         rig.drive->mediumSize = size;
         rig.drive->head = head;
-        QCOMPARE(expected.size() == 1 ? QString::number(Pellor(rig.env.paths()).DriveStatus(u"D:"_s)) : rig.runOnD(),
-                 expected);
+        QCOMPARE(rig.statusOrRun(expected), expected);
         // No cdrom ioctl reaches what is no optical drive, and nothing stays open.
         QCOMPARE(rig.drive->statusQuestions, 0);
         QVERIFY(!rig.drive->isOpen);
@@ -300,8 +308,8 @@ private Q_SLOTS:
         if (kind == u"fifo")
             QCOMPARE(::mkfifo(native, 0600), 0);
         const QMap<QString, QByteArray> images{{u"junk"_s, QByteArray(80000, 'j')}, {u"empty"_s, {}}, {u"mbr"_s, mbrHead()},
-                                               {u"unreadable"_s, headWith(0x8001, "CD001")},
-                                               {u"iso"_s, headWith(0x8001, "CD001")}};
+                                               {u"unreadable"_s, isoHead()},
+                                               {u"iso"_s, isoHead()}};
         if (images.contains(kind))
             touch(path, images[kind]);
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -331,7 +339,7 @@ private Q_SLOTS:
     {
         TestEnv env;
         const QString image = env.newFolder(u"isos"_s) + u"/game.iso"_s, sys = env.newFolder(u"sys/block"_s);
-        touch(image, headWith(0x8001, "CD001"));
+        touch(image, isoHead());
         QVERIFY(QFile::link(image, env.newFolder(u"elsewhere"_s) + u"/same.iso"_s));
         const auto loop = [&](const QString &name, const QString &backing, const char *offset, const char *dev) {
             touch(sys + u"/"_s + name + u"/loop/backing_file"_s, QFile::encodeName(backing) + '\n');
@@ -339,7 +347,7 @@ private Q_SLOTS:
             touch(sys + u"/"_s + name + u"/dev"_s, dev);
         };
         // Another image, a part of this one, a removed file of its name, then this one by another path.
-        touch(env.configHome() + u"/folders/isos/other.iso"_s, headWith(0x8001, "CD001"));
+        touch(env.configHome() + u"/folders/isos/other.iso"_s, isoHead());
         loop(u"loop0"_s, env.configHome() + u"/folders/isos/other.iso"_s, "0\n", "7:0\n");
         loop(u"loop1"_s, image, "512\n", "7:1\n");
         loop(u"loop2"_s, image + u" (deleted)"_s, "0\n", "7:2\n");
@@ -359,23 +367,13 @@ private Q_SLOTS:
         // Attached but not mounted: mounted through the mounters as its loop device.
         touch(mountInfo, "50 22 7:1 / /media/part ro - iso9660 /dev/loop1 ro\n");
         mounter->answer = u"F:udisks2: Not authorized"_s;
-        QString error;
-        try {
-            devices.mountPoint(QFile::encodeName(image), true);
-        } catch (const RuntimeError &e) {
-            error = e.description();
-        }
-        QCOMPARE(error, u"Disk not ready: the disc image %1 (attached as /dev/loop5) could not be mounted: udisks2: Not authorized"_s.arg(image));
+        const auto mount = [&] { devices.mountPoint(QFile::encodeName(image), true); };
+        QCOMPARE(errorOf(mount), u"71: Disk not ready: the disc image %1 (attached as /dev/loop5) could not be mounted: udisks2: Not authorized"_s.arg(image));
         QCOMPARE(attacher->calls, 0);
 
         // Not attached at all: attached, and udisks2's refusal named.
         QVERIFY(QDir(sys + u"/loop5"_s).removeRecursively());
-        try {
-            devices.mountPoint(QFile::encodeName(image), true);
-        } catch (const RuntimeError &e) {
-            error = e.description();
-        }
-        QCOMPARE(error, u"Disk not ready: the disc image %1 could not be attached: udisks2: Not authorized"_s.arg(image));
+        QCOMPARE(errorOf(mount), u"71: Disk not ready: the disc image %1 could not be attached: udisks2: Not authorized"_s.arg(image));
         QCOMPARE(attacher->calls, 1);
     }
 

@@ -58,6 +58,21 @@ struct Watch
                          [this](QChar letter) { started << letter; return launches; },
                          [this](const QString &line) { log << line; }, DriveLock::isHeld};
 
+    // udisks2's first answer: the machine, with or without a disc in the CD drive.
+    void begin(bool discIn = false)
+    {
+        watch.replaceAll(machine(discIn));
+        watch.look();
+    }
+    // A disc image file of our own, mapped to `letter`.
+    QByteArray image(const QString &name, QChar letter = {})
+    {
+        const QString file = env.configHome() + u"/folders/images/"_s + name;
+        test::touch(file, "disc");
+        if (!letter.isNull())
+            env.mapDevice(letter, file);
+        return QFile::encodeName(file);
+    }
     void set(const QString &object, const QString &interface, const QVariantMap &changed)
     {
         watch.objects().changeProperties(object, interface, changed, {});
@@ -174,8 +189,7 @@ private Q_SLOTS:
     {
         Watch w;
         w.opticalDrives = {"/dev/sr0"};
-        w.watch.replaceAll(machine());
-        w.watch.look();
+        w.begin();
         w.set(cd, Udisks::Drive, media(true, true, 0, 1));
         QCOMPARE(w.started, QList<QChar>{u'D'});
         QCOMPARE(w.log, QStringList{u"D: disc in /dev/sr0: starting tarvic D:"_s});
@@ -192,8 +206,7 @@ private Q_SLOTS:
     {
         Watch w;
         w.env.mapDevice(u'D', u"/dev/sr0"_s);
-        w.watch.replaceAll(machine());
-        w.watch.look();
+        w.begin();
         // Everything an arriving disc raises, some of it twice.
         w.set(cd, Udisks::Drive, media(true, true, 0, 1));
         w.set(sr0, Udisks::Block, {{u"Size"_s, 650000000ull}});
@@ -228,41 +241,32 @@ private Q_SLOTS:
         w.env.mapDevice(u'D', u"/dev/sr0"_s);
         // Nothing is looked at before udisks2's first answer, and what that shows is in already.
         w.set(cd, Udisks::Drive, media(true, true, 0, 1));
-        w.watch.replaceAll(machine(true));
-        w.watch.look();
+        w.begin(true);
         QCOMPARE(w.started, QList<QChar>());
         QCOMPARE(w.log, QStringList());
 
         // Gone and back with the disc still in: the same insertion.
         w.watch.forget();
         w.set(cd, Udisks::Drive, media(false));
-        w.watch.replaceAll(machine(true));
-        w.watch.look();
+        w.begin(true);
         QCOMPARE(w.started, QList<QChar>());
         // Gone, the disc taken out meanwhile, back: the out is seen; the next disc starts.
         w.watch.forget();
-        w.watch.replaceAll(machine(false));
-        w.watch.look();
+        w.begin(false);
         w.set(cd, Udisks::Drive, media(true, true, 0, 1));
         QCOMPARE(w.started, QList<QChar>{u'D'});
         // Gone, a disc put in meanwhile, back: that is an insertion.
         w.set(cd, Udisks::Drive, media(false));
         w.watch.forget();
-        w.watch.replaceAll(machine(true));
-        w.watch.look();
+        w.begin(true);
         QCOMPARE(w.started, (QList<QChar>{u'D', u'D'}));
     }
 
     void imagesAreMatchedByTheirFileWhoeverAttachesThem()
     {
         Watch w;
-        const QString folder = w.env.newFolder(u"images"_s);
-        test::touch(folder + u"/e.img"_s, "disc");
-        test::touch(folder + u"/other.img"_s, "disc");
-        const QByteArray e = QFile::encodeName(folder + u"/e.img"_s), other = QFile::encodeName(folder + u"/other.img"_s);
-        w.env.mapDevice(u'E', folder + u"/e.img"_s);
-        w.watch.replaceAll(machine());
-        w.watch.look();
+        const QByteArray e = w.image(u"e.img"_s, u'E'), other = w.image(u"other.img"_s);
+        w.begin();
 
         w.attach(loop0, other);
         QCOMPARE(w.log.last(), u"image in /dev/loop0: not in the drive map, ignored"_s);
@@ -287,13 +291,9 @@ private Q_SLOTS:
     void aLetterThatTarvicIsHandlingStartsNothing()
     {
         Watch w;
-        const QString folder = w.env.newFolder(u"images"_s);
-        test::touch(folder + u"/e.img"_s, "disc");
-        const QByteArray e = QFile::encodeName(folder + u"/e.img"_s);
-        w.env.mapDevice(u'E', folder + u"/e.img"_s);
+        const QByteArray e = w.image(u"e.img"_s, u'E');
         w.env.mapDevice(u'D', u"/dev/sr0"_s);
-        w.watch.replaceAll(machine());
-        w.watch.look();
+        w.begin();
 
         // tarvic E: attaching the image itself.
         DriveLock tarvic;

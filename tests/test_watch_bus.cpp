@@ -12,6 +12,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int Deadline = 10000;   // ms; every wait ends as soon as its effect is seen
+const QString DiscIn = u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s;
 
 // A dbus-daemon of our own on a socket of our choosing, so that it can be stopped
 // and started again at the same address.
@@ -95,11 +96,16 @@ class WatchBusTest : public QObject
         return env;
     }
 
-    void startWatch(const QStringList &args = {})
+    // Ends the watcher there is, if any, and starts one afresh; true once it watches.
+    bool startWatch(const QStringList &args = {})
     {
+        m_watch.kill();
+        m_watch.waitForFinished();
+        m_log.clear();
         m_watch.setProcessEnvironment(watchEnvironment());
         m_watch.setReadChannel(QProcess::StandardError);
         m_watch.start(QStringLiteral(TARVIC_WATCH), args);
+        return said(u"watching udisks2 on the system bus"_s);
     }
 
     // Waits until the watcher has said `line` `times` times in all.
@@ -145,15 +151,13 @@ private Q_SLOTS:
 
     void init()
     {
-        m_log.clear();
         QFile::remove(path(u"started"_s));
         tarvic::test::makeFolder(path(u"config/tarvic/drives"_s));
         QFile::remove(path(u"config/tarvic/drives/d::"_s));
         QVERIFY(QFile::link(path(u"sr0"_s), path(u"config/tarvic/drives/d::"_s)));
         QVERIFY(m_bus.start(path(u"bus"_s)));
         QVERIFY(m_udisks.start(m_bus.address, machine()));
-        startWatch();
-        QVERIFY(said(u"watching udisks2 on the system bus"_s));
+        QVERIFY(startWatch());
     }
 
     void cleanup()
@@ -204,12 +208,10 @@ private Q_SLOTS:
         QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalBlank=true"_s));
         QVERIFY(said(u"blank disc in %1: nothing to start"_s.arg(path(u"sr0"_s))));
         // A disc that is in when the watcher begins is no insertion.
-        m_watch.kill();
+        m_watch.kill();   // before the disc is in, so that no watcher sees it go in
         m_watch.waitForFinished();
-        m_log.clear();
         QVERIFY(m_udisks.send(u"set drives/cd Drive OpticalBlank=false OpticalNumDataTracks=1"_s));
-        startWatch();
-        QVERIFY(said(u"watching udisks2 on the system bus"_s));
+        QVERIFY(startWatch());
         QVERIFY(settled());
         QVERIFY2(!m_log.contains(u"starting"_s), qPrintable(m_log));
         QCOMPARE(started(), QStringList());
@@ -217,13 +219,12 @@ private Q_SLOTS:
 
     void udisksGoingAwayAndComingBack()
     {
-        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
+        QVERIFY(m_udisks.send(DiscIn));
         QVERIFY(said(u"starting tarvic D:"_s));
         // Back with the same disc: still the same insertion.
         m_udisks.stop();
         QVERIFY(said(u"udisks2 went away; waiting for it"_s));
-        QVERIFY(m_udisks.start(m_bus.address, machine() << u"set drives/cd Drive MediaAvailable=true Optical=true "
-                                                                  "OpticalNumDataTracks=1"_s));
+        QVERIFY(m_udisks.start(m_bus.address, machine() << DiscIn));
         QVERIFY(said(u"watching udisks2 on the system bus"_s, 2));
         QVERIFY(settled());
         QCOMPARE(m_log.count(u"starting tarvic"_s), 1);
@@ -232,7 +233,7 @@ private Q_SLOTS:
         QVERIFY(said(u"udisks2 went away; waiting for it"_s, 2));
         QVERIFY(m_udisks.start(m_bus.address, machine()));
         QVERIFY(said(u"watching udisks2 on the system bus"_s, 3));
-        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
+        QVERIFY(m_udisks.send(DiscIn));
         QVERIFY(said(u"starting tarvic D:"_s, 2));
         QTRY_COMPARE_WITH_TIMEOUT(started(), (QStringList{u"D:"_s, u"D:"_s}), Deadline);
     }
@@ -246,25 +247,24 @@ private Q_SLOTS:
         QVERIFY(m_bus.start(path(u"bus"_s)));
         QVERIFY(m_udisks.start(m_bus.address, machine()));
         QVERIFY(said(u"watching udisks2 on the system bus"_s, 2));
-        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
+        QVERIFY(m_udisks.send(DiscIn));
         QVERIFY(said(u"starting tarvic D:"_s));
         QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
     }
 
     void aDriveThatTarvicIsHandlingStartsNothing()
     {
-        const QString in = u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s;
         const QString out = u"set drives/cd Drive MediaAvailable=false Optical=false OpticalNumDataTracks=0"_s;
         {
             tarvic::DriveLock tarvic;   // as "tarvic D:" holds it
             QVERIFY(tarvic.hold(u'D'));
-            QVERIFY(m_udisks.send(in));
+            QVERIFY(m_udisks.send(DiscIn));
             QVERIFY(said(u"D: disc in %1: tarvic is already handling D:, not started again"_s.arg(path(u"sr0"_s))));
             QVERIFY(settled());
             QVERIFY(m_udisks.send(out));
             QVERIFY(said(u"D: %1 taken out"_s.arg(path(u"sr0"_s))));
         }
-        QVERIFY(m_udisks.send(in));
+        QVERIFY(m_udisks.send(DiscIn));
         QVERIFY(said(u"D: disc in %1: starting tarvic D:"_s.arg(path(u"sr0"_s))));
         QVERIFY(settled());
         QCOMPARE(m_log.count(u"already handling"_s), 1);
@@ -282,28 +282,20 @@ private Q_SLOTS:
         QVERIFY(QString::fromUtf8(second.readAllStandardError()).contains(u"another tarvic-watch is running"_s));
 
         // The first one watches on, and its insertion starts one tarvic.
-        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
+        QVERIFY(m_udisks.send(DiscIn));
         QVERIFY(said(u"starting tarvic D:"_s));
         QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
 
         // Once it has ended, another may watch.
-        m_watch.kill();
-        m_watch.waitForFinished();
-        m_log.clear();
-        startWatch();
-        QVERIFY(said(u"watching udisks2 on the system bus"_s));
+        QVERIFY(startWatch());
     }
 
     void onceEndsAfterTheNextStart()
     {
-        m_watch.kill();
-        m_watch.waitForFinished();
-        m_log.clear();
-        startWatch({u"--once"_s});
-        QVERIFY(said(u"watching udisks2 on the system bus"_s));
+        QVERIFY(startWatch({u"--once"_s}));
         QVERIFY(settled());   // an insertion that starts nothing does not end it
         QCOMPARE(m_watch.state(), QProcess::Running);
-        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s));
+        QVERIFY(m_udisks.send(DiscIn));
         QVERIFY(m_watch.waitForFinished(Deadline));
         QCOMPARE(m_watch.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_watch.exitCode(), 0);

@@ -26,6 +26,32 @@ void makeFolder(const QString &path)
         qFatal("cannot make %s", qPrintable(path));
 }
 
+QByteArray bytesOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList listing(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QString errorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const RuntimeError &e) {
+        return QStringLiteral("%1: %2").arg(e.number()).arg(e.description());
+    }
+    return {};
+}
+
+uid_t ordinaryOwner()
+{
+    return ::geteuid() ? ::geteuid() : 65534;
+}
+
 void ScriptedFilePicker::ShowOpen()
 {
     titles << title;

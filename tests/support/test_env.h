@@ -13,7 +13,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
+#include <sys/types.h>
 
 namespace tarvic::test {
 
@@ -21,6 +23,14 @@ namespace tarvic::test {
 void touch(const QString &path, const QByteArray &content = {});
 // Makes a folder and those above it.
 void makeFolder(const QString &path);
+// A file's bytes, or "<unreadable>".
+QByteArray bytesOf(const QString &path);
+// Every entry of a folder, hidden ones too, by name.
+QStringList listing(const QString &folder);
+// "number: description" of the RuntimeError f throws; empty if none.
+QString errorOf(const std::function<void()> &f);
+// Root writes where permission bits say no: an owner for whom they count.
+uid_t ordinaryOwner();
 
 // A scripted open-file dialog: each ShowOpen takes the next answer; an empty
 // answer is a cancel.
