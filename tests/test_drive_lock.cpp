@@ -50,15 +50,12 @@ private Q_SLOTS:
     {
         QCOMPARE(DriveLock::folder(), path(u"run/tarvic"_s));
         const QString fallback = path(u"tmp/tarvic-%1"_s.arg(::geteuid()));
-        setRuntime(QString());
-        QCOMPARE(DriveLock::folder(), fallback);
-        setRuntime(u"run"_s);   // relative: not to be used
-        QCOMPARE(DriveLock::folder(), fallback);
-        setRuntime(path(u"missing"_s));
-        QCOMPARE(DriveLock::folder(), fallback);
         test::touch(path(u"file"_s));
-        setRuntime(path(u"file"_s));
-        QCOMPARE(DriveLock::folder(), fallback);
+        // Unset, relative, missing, or no folder: not to be used.
+        for (const QString &runtime : {QString(), u"run"_s, path(u"missing"_s), path(u"file"_s)}) {
+            setRuntime(runtime);
+            QCOMPARE(DriveLock::folder(), fallback);
+        }
 
         // The fallback is made for its user alone.
         DriveLock lock;

@@ -171,17 +171,9 @@ private Q_SLOTS:
     void audioCdArrivesThroughItsDrivesMediaProperties()
     {
         // No file system and no size: only the drive's properties tell of the disc.
-        const QString cd = u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumAudioTracks=12 "
-                           "OpticalNumDataTracks=0"_s;
-        QVERIFY(m_udisks.send(cd));
+        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumAudioTracks=12 OpticalNumDataTracks=0"_s));
         QVERIFY(said(u"D: audio CD in %1: starting tarvic D:"_s.arg(path(u"sr0"_s))));
         QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
-
-        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=false Optical=false OpticalNumAudioTracks=0"_s));
-        QVERIFY(said(u"D: %1 taken out"_s.arg(path(u"sr0"_s))));
-        QVERIFY(m_udisks.send(cd));
-        QVERIFY(said(u"starting tarvic D:"_s, 2));
-        QTRY_COMPARE_WITH_TIMEOUT(started(), (QStringList{u"D:"_s, u"D:"_s}), Deadline);
     }
 
     void aBurstOfSignalsForOneDiscStartsOnce()
