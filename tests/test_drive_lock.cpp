@@ -51,7 +51,9 @@ private Q_SLOTS:
         QCOMPARE(DriveLock::folder(), path(u"run/tarvic"_s));
         const QString fallback = path(u"tmp/tarvic-%1"_s.arg(::geteuid()));
         test::touch(path(u"file"_s));
-        // Unset, relative, missing, or no folder: not to be used.
+        // Unset, relative (though it names a folder from here), missing, or no folder: not to be used.
+        const auto back = qScopeGuard([cwd = QDir::currentPath()] { QDir::setCurrent(cwd); });
+        QVERIFY(QDir::setCurrent(m_dir.path()));
         for (const QString &runtime : {QString(), u"run"_s, path(u"missing"_s), path(u"file"_s)}) {
             setRuntime(runtime);
             QCOMPARE(DriveLock::folder(), fallback);
