@@ -174,16 +174,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("readError");    // empty: reads
-        QTest::addColumn<QString>("writeError");
-        QTest::newRow("folder") << "folder" << "is a folder" << "is a folder";
-        QTest::newRow("fifo") << "fifo" << "is a named pipe (FIFO)" << "is a named pipe (FIFO)";
-        QTest::newRow("socket") << "socket" << "is a socket" << "is a socket";
-        QTest::newRow("link to a device node") << "device" << "leads to @/node, which is a character device"
-                                               << "leads to @/node, which is a character device";
-        QTest::newRow("link to a fifo through a link") << "fifo link" << "leads to @/pipe, which is a named pipe (FIFO)"
-                                                       << "leads to @/pipe, which is a named pipe (FIFO)";
-        QTest::newRow("2 GB sparse file") << "sparse" << "is larger than 1 MiB" << "is larger than 1 MiB";
-        QTest::newRow("invalid utf-16") << "utf16" << "is not valid UTF-16 text" << "is not valid UTF-16 text";
+        QTest::addColumn<QString>("writeError");   // empty: as readError
+        QTest::newRow("folder") << "folder" << "is a folder" << "";
+        QTest::newRow("fifo") << "fifo" << "is a named pipe (FIFO)" << "";
+        QTest::newRow("socket") << "socket" << "is a socket" << "";
+        QTest::newRow("link to a device node") << "device" << "leads to @/node, which is a character device" << "";
+        QTest::newRow("link to a fifo through a link") << "fifo link" << "leads to @/pipe, which is a named pipe (FIFO)" << "";
+        QTest::newRow("2 GB sparse file") << "sparse" << "is larger than 1 MiB" << "";
+        QTest::newRow("invalid utf-16") << "utf16" << "is not valid UTF-16 text" << "";
         QTest::newRow("links in a loop") << "loop" << "cannot be read (Too many levels of symbolic links)"
                                          << "cannot be written (Too many levels of symbolic links)";
         QTest::newRow("read-only file") << "read-only" << "" << "cannot be written (Permission denied)";
@@ -247,7 +245,7 @@ private Q_SLOTS:
         ::chmod(QFile::encodeName(env.configHome()), 0755);
 
         QCOMPARE(readFailure, readError.isEmpty() ? QString() : prefix + QString(readError).replace(u'@', canonicalAside));
-        QCOMPARE(writeFailure, prefix + QString(writeError).replace(u'@', canonicalAside));
+        QCOMPARE(writeFailure, prefix + QString(writeError.isEmpty() ? readError : writeError).replace(u'@', canonicalAside));
         QCOMPARE(stamp(file) + stamp(aside + u"/node"_s) + stamp(aside + u"/pipe"_s), stampBefore);
         QCOMPARE(listing(env.configHome()) + listing(aside), listingBefore);
         if (asOwner)

@@ -107,29 +107,21 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("backingFile");        // "-": no loop device
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("kind");
-        const QVariantMap emptyCd = block("/dev/sr0", cd, 0);
+        const QVariantMap emptyCd = block("/dev/sr0", cd, 0), noDrive;
         const QByteArray none = "-";
-        QTest::newRow("audio CD: no size, no file system") << emptyCd << media(true, true, 12, 0) << none
-                                                           << int(Medium::In) << u"audio CD"_s;
-        QTest::newRow("mixed-mode CD") << emptyCd << media(true, true, 10, 1) << none << int(Medium::In) << u"disc"_s;
-        QTest::newRow("data DVD") << block("/dev/sr0", cd, 4700000000) << media(true, true, 0, 1) << none
-                                  << int(Medium::In) << u"disc"_s;
-        QTest::newRow("blank disc") << emptyCd << media(true, true, 0, 0, true) << none << int(Medium::Blank)
-                                    << u"blank disc"_s;
-        QTest::newRow("empty tray, a size left over") << block("/dev/sr0", cd, 700) << media(false) << none
-                                                      << int(Medium::None) << QString();
-        QTest::newRow("card in a reader") << block("/dev/sdc", stick, 1000) << media(true) << none << int(Medium::In)
-                                          << u"medium"_s;
-        QTest::newRow("reader, no card yet sized") << block("/dev/sdc", stick, 0) << media(true) << none
-                                                   << int(Medium::None) << QString();
-        QTest::newRow("partition, drive unknown") << block("/dev/sdb1", stick, 1000) << QVariantMap() << none
-                                                  << int(Medium::In) << u"medium"_s;
-        QTest::newRow("image attached") << block("/dev/loop0", u"/"_s, 4096) << QVariantMap() << "/srv/e.img"_ba
-                                        << int(Medium::In) << u"image"_s;
-        QTest::newRow("loop detached") << block("/dev/loop0", u"/"_s, 0) << QVariantMap() << QByteArray()
-                                       << int(Medium::None) << QString();
-        QTest::newRow("loop sized, file not yet told") << block("/dev/loop0", u"/"_s, 4096) << QVariantMap()
-                                                       << QByteArray() << int(Medium::None) << QString();
+        const int in = int(Medium::In), out = int(Medium::None);
+        QTest::newRow("audio CD: no size, no file system") << emptyCd << media(true, true, 12, 0) << none << in << u"audio CD"_s;
+        QTest::newRow("mixed-mode CD") << emptyCd << media(true, true, 10, 1) << none << in << u"disc"_s;
+        QTest::newRow("data DVD") << block("/dev/sr0", cd, 4700000000) << media(true, true, 0, 1) << none << in << u"disc"_s;
+        QTest::newRow("blank disc") << emptyCd << media(true, true, 0, 0, true) << none << int(Medium::Blank) << u"blank disc"_s;
+        QTest::newRow("empty tray, a size left over") << block("/dev/sr0", cd, 700) << media(false) << none << out << QString();
+        QTest::newRow("card in a reader") << block("/dev/sdc", stick, 1000) << media(true) << none << in << u"medium"_s;
+        QTest::newRow("reader, no card yet sized") << block("/dev/sdc", stick, 0) << media(true) << none << out << QString();
+        QTest::newRow("partition, drive unknown") << block("/dev/sdb1", stick, 1000) << noDrive << none << in << u"medium"_s;
+        QTest::newRow("image attached") << block("/dev/loop0", u"/"_s, 4096) << noDrive << "/srv/e.img"_ba << in << u"image"_s;
+        QTest::newRow("loop detached") << block("/dev/loop0", u"/"_s, 0) << noDrive << QByteArray() << out << QString();
+        QTest::newRow("loop sized, file not yet told") << block("/dev/loop0", u"/"_s, 4096) << noDrive << QByteArray() << out
+                                                       << QString();
     }
 
     void mediumIsJudgedByWhatKindOfDeviceItIs()
