@@ -9,8 +9,6 @@
 
 #include <QtTest>
 #include <QtWidgets>
-#include <sys/fsuid.h>
-#include <unistd.h>
 
 using namespace tarvic;
 using namespace tarvic::test;
@@ -182,38 +180,21 @@ private Q_SLOTS:
         QVERIFY(win.env.filePicker.titles.isEmpty() && win.env.folderPicker.prompts.isEmpty() && win.w->isVisible());
     }
 
-    void aFailedSaveSaysWhyAndKeepsTheOldFileWhole_data()
-    {
-        QTest::addColumn<bool>("readOnlyFolder");
-        QTest::addColumn<QString>("pasted");   // into txtSI
-        QTest::addColumn<QString>("why");
-        QTest::newRow("read-only folder") << true << u"/new"_s << u"cannot be written (Permission denied)"_s;
-        QTest::newRow("a line break pasted") << false << u"/new\n/other"_s
-                                             << u"cannot be written: the value of DVDSI holds a line break, which a settings file cannot hold"_s;
-    }
+    // What the store refuses reaches the error report, and the old file stays whole.
     void aFailedSaveSaysWhyAndKeepsTheOldFileWhole()
     {
-        QFETCH(bool, readOnlyFolder);
-        QFETCH(QString, pasted);
-        QFETCH(QString, why);
         Window win;
         const QString folder = win.env.configHome(), file = folder + u"/Halvane.ini"_s;
         const QByteArray bytes = "[Tarvic]\nVideoDVD=/old/dvd\nDVDSI=/old/dvd si\nAudioCD=\nCDSI=/old/cd si\n";
         touch(file, bytes);
         win.w->txtEXE->setText(u"/new/dvd"_s);
-        QGuiApplication::clipboard()->setText(pasted);
+        QGuiApplication::clipboard()->setText(u"/new\n/other"_s);
         win.w->txtSI->clear();
         win.w->txtSI->paste();
-        QCOMPARE(win.w->txtSI->text(), pasted);
-        const uid_t owner = ordinaryOwner();
-        QVERIFY(::chown(qPrintable(folder), owner, -1) == 0 && ::chown(qPrintable(file), owner, -1) == 0);
-        if (readOnlyFolder)
-            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        ::setfsuid(owner);
+        QCOMPARE(win.w->txtSI->text(), u"/new\n/other"_s);
         win.w->cmdClose->click();
-        ::setfsuid(::geteuid());
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QCOMPARE(untrapped, QStringList{u"75: Path/File access error: the settings file "_s + file + u' ' + why});
+        QCOMPARE(untrapped, QStringList{u"75: Path/File access error: the settings file "_s + file
+                                        + u" cannot be written: the value of DVDSI holds a line break, which a settings file cannot hold"_s});
         QCOMPARE(bytesOf(file), bytes);
         QCOMPARE(listing(folder), (QStringList{u"Halvane.ini"_s, u"tarvic"_s}));
     }
