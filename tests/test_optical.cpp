@@ -270,14 +270,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");   // %P the entry's target
         const QString unusable = u"Device unavailable: %P "_s;
         const QString known = u"; a disc image holds one of the file systems "_s + QLatin1String(knownFileSystems());
-        QTest::newRow("character device")
-            << u"char"_s << unusable + u"is a character device, not a drive; an e:: entry links to a block device (an "
-                                       "optical drive, a USB stick or its partition, a loop device) or to a disc image, 68"_s;
+        const QString entries = u"an e:: entry links to a block device (an optical drive, a USB stick or its partition, a "
+                                "loop device) or to a disc image, 68"_s;
+        QTest::newRow("character device") << u"char"_s << unusable + u"is a character device, not a drive; "_s + entries;
         QTest::newRow("folder") << u"folder"_s
                                 << unusable + u"is a folder, not a drive; a folder is mapped with one colon (e:), 68"_s;
-        QTest::newRow("named pipe") << u"fifo"_s << unusable + u"is neither a block device nor a disc image; an e:: entry "
-                                                               "links to a block device (an optical drive, a USB stick or "
-                                                               "its partition, a loop device) or to a disc image, 68"_s;
+        QTest::newRow("named pipe") << u"fifo"_s << unusable + u"is neither a block device nor a disc image; "_s + entries;
         QTest::newRow("image of unknown format")
             << u"junk"_s
             << unusable + u"is a file of unknown format (none of the file systems Tarvic knows is in it), so it cannot be a drive"_s + known + u", 68"_s;

@@ -11,6 +11,12 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+void end(QProcess &p)
+{
+    p.kill();
+    p.waitForFinished();
+}
+
 constexpr int Deadline = 10000;   // ms; every wait ends as soon as its effect is seen
 const QString DiscIn = u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s;
 
@@ -28,8 +34,7 @@ struct Bus
     }
     void stop()
     {
-        daemon.kill();
-        daemon.waitForFinished();
+        end(daemon);
         QFile::remove(address.mid(10));
     }
     ~Bus() { stop(); }
@@ -53,11 +58,7 @@ struct Udisks
         service.write(command.toUtf8() + '\n');
         return service.waitForReadyRead(Deadline) && service.readLine() == "ok\n";
     }
-    void stop()
-    {
-        service.kill();
-        service.waitForFinished();
-    }
+    void stop() { end(service); }
     ~Udisks() { stop(); }
 };
 
@@ -99,8 +100,7 @@ class WatchBusTest : public QObject
     // Ends the watcher there is, if any, and starts one afresh; true once it watches.
     bool startWatch(const QStringList &args = {})
     {
-        m_watch.kill();
-        m_watch.waitForFinished();
+        end(m_watch);
         m_log.clear();
         m_watch.setProcessEnvironment(watchEnvironment());
         m_watch.setReadChannel(QProcess::StandardError);
@@ -162,8 +162,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        m_watch.kill();
-        m_watch.waitForFinished();
+        end(m_watch);
         m_udisks.stop();
         m_bus.stop();
     }
@@ -200,8 +199,7 @@ private Q_SLOTS:
         QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalBlank=true"_s));
         QVERIFY(said(u"blank disc in %1: nothing to start"_s.arg(path(u"sr0"_s))));
         // A disc that is in when the watcher begins is no insertion.
-        m_watch.kill();   // before the disc is in, so that no watcher sees it go in
-        m_watch.waitForFinished();
+        end(m_watch);   // before the disc is in, so that no watcher sees it go in
         QVERIFY(m_udisks.send(u"set drives/cd Drive OpticalBlank=false OpticalNumDataTracks=1"_s));
         QVERIFY(startWatch());
         QVERIFY(settled());
