@@ -208,6 +208,14 @@ private Q_SLOTS:
         Disc disc;
         const QString loop = disc.attach();
         tool(u"losetup"_s, {u"--detach"_s, loop});
+        // While udev's probe still holds the device open, the kernel only marks it
+        // to go at the last close: wait for that, not for losetup.
+        const QString size = u"/sys/block/%1/size"_s.arg(QFileInfo(loop).fileName());
+        const auto sizeOfLoop = [&size] {
+            QFile f(size);
+            return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(sizeOfLoop(), QByteArray("0"), 10000);
         disc.env.mapDevice(u'e', loop);
         QCOMPARE(Pellor(disc.env.paths()).DriveStatus(u"E:"_s), 1);
         disc.env.boxes.answers = {Mb::Retry, Mb::Retry};
