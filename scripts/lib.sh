@@ -52,7 +52,8 @@ set_aside() {
 # A new folder gets Ninja. A folder configured before keeps its generator and every
 # option it has (a user may have made it with CMake's default generator, a compiler
 # of their own, another build type); the options given here are set on top. A
-# folder configured for another source tree is set aside.
+# folder configured for another source tree, or for several configurations at
+# once, is set aside.
 configure_project() {
     local dir=$1
     shift
@@ -60,6 +61,10 @@ configure_project() {
     home=$(cache_value "$dir" CMAKE_HOME_DIRECTORY)
     if [ -n "$home" ] && [ "$(realpath -m "$home")" != "$(realpath "$TOP")" ]; then
         set_aside "$dir" "was configured for $home, not for $TOP"
+    fi
+    if [ -n "$(cache_value "$dir" CMAKE_CONFIGURATION_TYPES)" ]; then
+        # Those put the program in a folder per configuration, not at build/tarvic.
+        set_aside "$dir" "holds several configurations ($(cache_value "$dir" CMAKE_GENERATOR))"
     fi
     local generator
     generator=$(cache_value "$dir" CMAKE_GENERATOR)
