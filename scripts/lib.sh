@@ -9,7 +9,7 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
 TEST_PACKAGES=(xvfb xdotool x11-utils openbox imagemagick desktop-file-utils dbus-daemon dbus udev udisks2 e2fsprogs
     systemd util-linux genisoimage)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-PACKAGE_PACKAGES=(dpkg-dev file fakeroot lintian appstream)
+PACKAGE_PACKAGES=(dpkg-dev file lintian appstream)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -62,10 +62,12 @@ configure_project() {
     if [ -n "$home" ] && [ "$(realpath -m "$home")" != "$(realpath "$TOP")" ]; then
         set_aside "$dir" "was configured for $home, not for $TOP"
     fi
-    if [ -n "$(cache_value "$dir" CMAKE_CONFIGURATION_TYPES)" ]; then
+    case "$(cache_value "$dir" CMAKE_GENERATOR)" in
+    *Multi-Config | Xcode | Visual*)
         # Those put the program in a folder per configuration, not at build/tarvic.
         set_aside "$dir" "holds several configurations ($(cache_value "$dir" CMAKE_GENERATOR))"
-    fi
+        ;;
+    esac
     local generator
     generator=$(cache_value "$dir" CMAKE_GENERATOR)
     case "$generator" in
