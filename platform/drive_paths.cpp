@@ -89,7 +89,8 @@ DrivePaths::DrivePaths(Drives &drives) : m_drives(drives) {}
 DrivePaths::Location DrivePaths::locate(const QString &path) const
 {
     Location loc;
-    if (path.isEmpty())
+    // The system would read such a path only up to the NUL, and so reach another file.
+    if (path.isEmpty() || path.contains(QChar(0)))
         return loc;
     if (path.startsWith(QLatin1Char('/'))) {
         loc.kind = Location::Linux;

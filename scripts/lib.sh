@@ -1,4 +1,4 @@
-# Shared by scripts/run and scripts/test: install what is missing, build.
+# Shared by scripts/run, scripts/test and scripts/package: install what is missing, build.
 # shellcheck shell=bash
 
 TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -8,6 +8,8 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
 # udisks2 to genisoimage: the real udisks2 stack of tests/stack and its images (systemd for busctl).
 TEST_PACKAGES=(xvfb xdotool x11-utils openbox imagemagick desktop-file-utils dbus-daemon dbus udev udisks2 e2fsprogs
     systemd util-linux genisoimage)
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+PACKAGE_PACKAGES=(dpkg-dev file lintian appstream)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -24,10 +26,67 @@ ensure_packages() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# build_project DIR [cmake options...]
-build_project() {
+# cache_value DIR NAME : a variable of DIR's CMake cache, empty when there is none
+cache_value() {
+    [ -f "$1/CMakeCache.txt" ] || return 0
+    sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt" | head -n1
+}
+
+# cache_on DIR NAME : whether a cache variable of DIR is true in CMake's sense
+cache_on() {
+    case "$(cache_value "$1" "$2" | tr '[:lower:]' '[:upper:]')" in
+    1 | ON | YES | TRUE | Y) return 0 ;;
+    *) return 1 ;;
+    esac
+}
+
+# set_aside DIR WHY : moves a build folder that cannot be reused out of the way; nothing is deleted
+set_aside() {
+    local aside
+    aside="$1-set-aside-$(date +%Y%m%d-%H%M%S)"
+    echo "$1 $2; moving it to $aside"
+    mv "$1" "$aside"
+}
+
+# configure_project DIR [cmake options...]
+# A new folder gets Ninja. A folder configured before keeps its generator and every
+# option it has (a user may have made it with CMake's default generator, a compiler
+# of their own, another build type); the options given here are set on top. A
+# folder configured for another source tree, or for several configurations at
+# once, is set aside.
+configure_project() {
     local dir=$1
     shift
-    cmake -S "$TOP" -B "$dir" -G Ninja "$@" >/dev/null
+    local home
+    home=$(cache_value "$dir" CMAKE_HOME_DIRECTORY)
+    if [ -n "$home" ] && [ "$(realpath -m "$home")" != "$(realpath "$TOP")" ]; then
+        set_aside "$dir" "was configured for $home, not for $TOP"
+    fi
+    case "$(cache_value "$dir" CMAKE_GENERATOR)" in
+    *Multi-Config | Xcode | Visual*)
+        # Those put the program in a folder per configuration, not at build/tarvic.
+        set_aside "$dir" "holds several configurations ($(cache_value "$dir" CMAKE_GENERATOR))"
+        ;;
+    esac
+    local generator
+    generator=$(cache_value "$dir" CMAKE_GENERATOR)
+    case "$generator" in
+    "") set -- -G Ninja "$@" ;;
+    Ninja*) ensure_packages ninja-build ;;
+    "Unix Makefiles") ensure_packages make ;;
+    esac
+    cmake -S "$TOP" -B "$dir" "$@" >/dev/null
+    if ! cache_on "$dir" BUILD_TESTING; then
+        # With tests off CMake writes no test lists, and those of an earlier
+        # configuration would have ctest run test programs that are no longer built.
+        find "$dir" -name CTestTestfile.cmake -delete
+    fi
+}
+
+# build_project DIR [cmake options...] : configures DIR and builds all of it, so that
+# no program in it, test programs included, is older than the sources.
+build_project() {
+    local dir=$1
+    configure_project "$@"
     cmake --build "$dir" -j"$(nproc)"
 }

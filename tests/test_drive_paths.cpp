@@ -85,6 +85,9 @@ private Q_SLOTS:
         QTest::newRow("link to a sibling that begins with the disc's name") << "E:\\sibling\\secret.txt" << "";
         QTest::newRow("link inside") << "E:\\relative\\REAL.TXT" << "real.txt";
         QTest::newRow("linux absolute") << "@DISC@/Sub" << "Sub/";
+        // The system would stop reading at the NUL and reach another file than the one asked for.
+        QTest::newRow("NUL inside a name") << u"E:\\SETUP.EXE\0.txt"_s << "";
+        QTest::newRow("NUL inside a linux path") << u"@DISC@/Sub\0/x"_s << "";
     }
 
     void pathRules()
