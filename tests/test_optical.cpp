@@ -130,12 +130,7 @@ struct Rig
     QString runOnD()
     {
         mainTarvic(env.services()).Main(u"D:"_s);
-        QStringList what;
-        for (const ShownBox &b : env.boxes.shown)
-            what << b.title + u": "_s + b.text;
-        for (const StartedProgram &s : env.starter.started)
-            what << s.commandLine + u" in "_s + s.workingDirectory;
-        return what.join(u" | "_s);
+        return env.outcome();
     }
 };
 

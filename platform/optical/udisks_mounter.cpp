@@ -78,20 +78,19 @@ std::optional<QList<QByteArray>> mountPointsOf(const QVariant &value)
 
 } // namespace
 
-UdisksMounter::UdisksMounter(QDBusConnection bus, std::chrono::milliseconds callTimeout,
-                             std::chrono::milliseconds mountTimeout)
-    : m_bus(std::move(bus)), m_callTimeout(int(callTimeout.count())), m_mountTimeout(int(mountTimeout.count()))
+UdisksBus::UdisksBus(QDBusConnection bus, std::chrono::milliseconds callTimeout, std::chrono::milliseconds mountTimeout)
+    : m_callTimeout(int(callTimeout.count())), m_mountTimeout(int(mountTimeout.count())), m_bus(std::move(bus))
 {
 }
 
-UdisksMounter::UdisksMounter(std::function<QDBusConnection()> connect)
-    : UdisksMounter(QDBusConnection(QString()))
+UdisksBus::UdisksBus(std::function<QDBusConnection()> connect)
+    : UdisksBus(QDBusConnection(QString()), CallTimeout, MountTimeout)
 {
     m_connect = std::move(connect);
     m_bus.reset();
 }
 
-QDBusConnection &UdisksMounter::bus()
+QDBusConnection &UdisksBus::bus()
 {
     if (!m_bus)
         m_bus = m_connect();
@@ -185,26 +184,6 @@ MountAttempt UdisksMounter::mount(const QByteArray &device)
         if (!noFileSystem(got) || late)
             return mountObject(bus(), object, got, m_callTimeout, m_mountTimeout);
     }
-}
-
-UdisksImageAttacher::UdisksImageAttacher(QDBusConnection bus, std::chrono::milliseconds callTimeout,
-                                         std::chrono::milliseconds mountTimeout)
-    : m_bus(std::move(bus)), m_callTimeout(int(callTimeout.count())), m_mountTimeout(int(mountTimeout.count()))
-{
-}
-
-UdisksImageAttacher::UdisksImageAttacher(std::function<QDBusConnection()> connect)
-    : UdisksImageAttacher(QDBusConnection(QString()))
-{
-    m_connect = std::move(connect);
-    m_bus.reset();
-}
-
-QDBusConnection &UdisksImageAttacher::bus()
-{
-    if (!m_bus)
-        m_bus = m_connect();
-    return *m_bus;
 }
 
 MountAttempt UdisksImageAttacher::attach(const QByteArray &image)

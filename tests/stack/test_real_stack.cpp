@@ -103,12 +103,7 @@ struct Disc
         mainTarvic(env.services()).Main(u"E:"_s);
         // The dispatch leaves us on the disc, which would keep it from being unmounted.
         QDir::setCurrent(env.configHome());
-        QStringList what;
-        for (const ShownBox &b : env.boxes.shown)
-            what << b.title + u": "_s + b.text;
-        for (const StartedProgram &s : env.starter.started)
-            what << s.commandLine + u" in "_s + s.workingDirectory;
-        return what.join(u" | "_s);
+        return env.outcome();
     }
 };
 

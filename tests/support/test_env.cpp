@@ -143,4 +143,14 @@ Services &TestEnv::services()
     return *m_services;
 }
 
+QString TestEnv::outcome() const
+{
+    QStringList what;
+    for (const ShownBox &b : boxes.shown)
+        what << b.title + QStringLiteral(": ") + b.text;
+    for (const StartedProgram &s : starter.started)
+        what << s.commandLine + QStringLiteral(" in ") + s.workingDirectory;
+    return what.join(QStringLiteral(" | "));
+}
+
 } // namespace tarvic::test

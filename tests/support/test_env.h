@@ -82,6 +82,9 @@ public:
     HalvaneSettings &settings();
     Services &services();
 
+    // The boxes shown and the programs started (and where), in that order.
+    QString outcome() const;
+
     ScriptedBoxes boxes;
     RecordingStarter starter;
     ScriptedFilePicker filePicker;
