@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# A disc's letter as a CD-ROM drive of the Wine prefix: the real tarvic starts a
+# Windows probe on the disc through the real Wine in a private prefix (made once),
+# cold and with a wine server running, on a folder drive. The probe must run from the disc's own letter, in
+# its root, on a CD-ROM drive with the disc's label and the disc's \autorun.inf; a
+# letter of the user's is left alone.
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../whole/lib.sh"
+: "${PROBE:?path of the probe program}" "${TARVIC_BUILD:?build folder}"
+for need in wine wineserver wineboot "$PROBE" "$TARVIC_BUILD/winedrive/winedrive-x86_64.exe"; do
+    command -v "$need" >/dev/null || fail "$need is missing (scripts/test installs Wine and mingw-w64)"
+done
+
+export HOME="$WORK/home" WINEPREFIX="$WORK/prefix" XDG_STATE_HOME="$WORK/state"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export PROBE_REPORT="Z:$WORK/report"
+mkdir -p "$HOME"
+dos="$WINEPREFIX/dosdevices"
+
+# Only this prefix's server: wineserver finds it by WINEPREFIX.
+stop_wine() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true; }
+# A server that stays when its last program ends, as on a desktop where Wine runs.
+start_wine() { stop_wine; wineserver -p || fail "wineserver did not start"; }
+finish() {
+    cd /
+    stop_wine
+    cleanup
+}
+trap finish EXIT
+
+# probe WHAT LETTER LABEL AUTORUN: tarvic ran the disc's probe as LETTER:\probe.exe
+# in LETTER:\, on a CD-ROM drive (5) labelled LABEL that is in GetLogicalDrives, and
+# \autorun.inf holds AUTORUN
+probe() {
+    local what=$1 letter=$2 bit
+    rm -f "$WORK/report"
+    start_app E:
+    local i
+    # A cold Wine on a busy machine takes its time, twice: the helper, then the probe.
+    for i in $(seq 1200); do [ -s "$WORK/report" ] && [ -s "$WORK/status" ] && break; sleep 0.1; done
+    [ "$(cat "$WORK/status" 2>/dev/null)" = 0 ] || fail "$what: exit status; $(cat "$WORK/out")"
+    APP_PID=
+    [ -s "$WORK/report" ] || fail "$what: the probe did not report; $(cat "$WORK/out")"
+    bit=$(printf '%x' $((1 << ($(printf '%d' "'$letter") - 65))))
+    local want
+    want=$(printf 'path=%s:\\probe.exe\nfolder=%s:\\\ntype=5\nlabel=%s\nautorun=%s\n' "$letter" "$letter" "$3" "$4")
+    [ "$(head -n5 "$WORK/report")" = "$want" ] || fail "$what: the probe saw$(printf '\n%s' "$(cat "$WORK/report")")"
+    [ $((0x$(sed -n 's/^drives=//p' "$WORK/report") & 0x$bit)) -ne 0 ] || fail "$what: $letter: is not in GetLogicalDrives"
+    echo "PASS $what"
+}
+
+# The prefix, made once for the group (Wine takes a while the first time).
+timeout 300 wineboot -i >"$WORK/wineboot.log" 2>&1 || fail "wineboot: $(tail -5 "$WORK/wineboot.log")"
+
+mkdir -p "$WORK/disc"
+cp "$PROBE" "$WORK/disc/probe.exe"
+printf '[autorun]\r\nopen=probe.exe\r\n' >"$WORK/disc/autorun.inf"
+echo FOLDERDISC >"$WORK/disc/.windows-label"
+map_drive E "$WORK/disc"
+probe "a folder drive, no wine server running" E FOLDERDISC "[autorun]  open=probe.exe  "
+
+start_wine
+echo RELABELLED >"$WORK/disc/.windows-label"
+probe "a folder drive, the server running, the new label" E RELABELLED "[autorun]  open=probe.exe  "
+stop_wine
+
+# A letter the user pointed elsewhere is theirs, though Tarvic once made it.
+mkdir -p "$WORK/users"
+ln -sfn "$WORK/users" "$dos/e:"
+probe "the user's own e: is left alone" D RELABELLED "[autorun]  open=probe.exe  "
+[ "$(readlink "$dos/e:")" = "$WORK/users" ] || fail "the user's e: now leads to $(readlink "$dos/e:")"
+rm "$dos/e:"
+echo "PASS the user's e: still leads to their folder"
+
