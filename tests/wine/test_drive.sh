@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # A disc's letter as a CD-ROM drive of the Wine prefix: the real tarvic starts a
 # Windows probe on the disc through the real Wine in a private prefix (made once),
-# cold and with a wine server running, on a folder drive. The probe must run from the disc's own letter, in
+# cold and with a wine server running, on a folder drive and on an ext4 image
+# through the real udisks2 stack. The probe must run from the disc's own letter, in
 # its root, on a CD-ROM drive with the disc's label and the disc's \autorun.inf; a
 # letter of the user's is left alone.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../whole/lib.sh"
+. "$here/../stack/real_stack.sh"
 : "${PROBE:?path of the probe program}" "${TARVIC_BUILD:?build folder}"
 for need in wine wineserver wineboot "$PROBE" "$TARVIC_BUILD/winedrive/winedrive-x86_64.exe"; do
     command -v "$need" >/dev/null || fail "$need is missing (scripts/test installs Wine and mingw-w64)"
@@ -22,8 +24,14 @@ stop_wine() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || tr
 # A server that stays when its last program ends, as on a desktop where Wine runs.
 start_wine() { stop_wine; wineserver -p || fail "wineserver did not start"; }
 finish() {
+    local loop point
     cd /
     stop_wine
+    for loop in $(losetup --noheadings --output NAME --associated "$WORK/disc.img" 2>/dev/null); do
+        for point in $(findmnt --noheadings --output TARGET --source "$loop" 2>/dev/null); do umount "$point"; done
+        losetup --detach "$loop" 2>/dev/null || true
+    done
+    real_stack_stop
     cleanup
 }
 trap finish EXIT
@@ -72,3 +80,22 @@ probe "the user's own e: is left alone" D RELABELLED "[autorun]  open=probe.exe 
 rm "$dos/e:"
 echo "PASS the user's e: still leads to their folder"
 
+# An ext4 image through the real udisks2 stack: the loop device goes with the letter.
+real_stack_start || fail "the real udisks2 stack did not start"
+trap finish EXIT
+mkdir -p "$WORK/tree"
+cp "$PROBE" "$WORK/tree/probe.exe"
+printf '[AutoRun]\r\nopen=PROBE.EXE\r\n' >"$WORK/tree/AUTORUN.INF"
+echo IMAGEDISC >"$WORK/tree/.windows-label"
+make_ext4_image "$WORK/tree" "$WORK/disc.img" "WD$$" || fail "no image"
+rm "$XDG_CONFIG_HOME/tarvic/drives/e:"
+ln -s "$WORK/disc.img" "$XDG_CONFIG_HOME/tarvic/drives/e::"
+probe "an ext4 image drive, no wine server running" E IMAGEDISC "[AutoRun]  open=PROBE.EXE  "
+loop=$(losetup --noheadings --output NAME --associated "$WORK/disc.img" | head -n1)
+[ "$(readlink "$dos/e::")" = "$loop" ] || fail "e:: leads to '$(readlink "$dos/e::")', not to $loop"
+start_wine
+probe "an ext4 image drive, the server running" E IMAGEDISC "[AutoRun]  open=PROBE.EXE  "
+stop_wine
+umount "$(findmnt --noheadings --output TARGET --source "$loop")"
+real_stack_stop
+trap finish EXIT
