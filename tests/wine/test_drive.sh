@@ -4,7 +4,7 @@
 # cold and with a wine server running, on a folder drive and on an ext4 image
 # through the real udisks2 stack. The probe must run from the disc's own letter, in
 # its root, on a CD-ROM drive with the disc's label and the disc's \autorun.inf; a
-# letter of the user's is left alone.
+# letter of the user's is left alone; the documented removal puts the prefix back.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../whole/lib.sh"
 . "$here/../stack/real_stack.sh"
@@ -36,6 +36,13 @@ finish() {
 }
 trap finish EXIT
 
+# What removal must give back: the prefix's letters and its Drives key.
+prefix_state() {
+    stop_wine
+    find "$dos" -maxdepth 1 -name '*:*' -printf '%f -> %l\n' | sort
+    sed -n '/^\[Software\\\\Wine\\\\Drives\]/,/^$/p' "$WINEPREFIX/system.reg" | grep '^"' || true
+}
+
 # probe WHAT LETTER LABEL AUTORUN: tarvic ran the disc's probe as LETTER:\probe.exe
 # in LETTER:\, on a CD-ROM drive (5) labelled LABEL that is in GetLogicalDrives, and
 # \autorun.inf holds AUTORUN
@@ -59,6 +66,7 @@ probe() {
 
 # The prefix, made once for the group (Wine takes a while the first time).
 timeout 300 wineboot -i >"$WORK/wineboot.log" 2>&1 || fail "wineboot: $(tail -5 "$WORK/wineboot.log")"
+before=$(prefix_state)
 
 mkdir -p "$WORK/disc"
 cp "$PROBE" "$WORK/disc/probe.exe"
@@ -99,3 +107,16 @@ stop_wine
 umount "$(findmnt --noheadings --output TARGET --source "$loop")"
 real_stack_stop
 trap finish EXIT
+
+# Removal as tarvic(1) documents it, for each letter the record holds.
+record="$XDG_STATE_HOME/tarvic/wine-drives"
+[ -s "$record" ] || fail "no record of the letters Tarvic made"
+while IFS=$'\t' read -r letter _ prefix; do
+    [ "$prefix" = "$WINEPREFIX" ] || continue
+    wine "$TARVIC_BUILD/winedrive/winedrive-x86_64.exe" remove "$letter" || fail "removing $letter:"
+    rm -f "$dos/$letter::"
+done <"$record"
+after=$(prefix_state)
+[ "$after" = "$before" ] || fail "after removal the prefix holds$(printf '\n%s' "$after")
+instead of$(printf '\n%s' "$before")"
+echo "PASS removal leaves the prefix's letters and Drives key as they were"
