@@ -4,13 +4,17 @@
 # cold and with a wine server running, on a folder drive and on an ext4 image
 # through the real udisks2 stack. The probe must run from the disc's own letter, in
 # its root, on a CD-ROM drive with the disc's label and the disc's \autorun.inf; a
-# letter of the user's is left alone; the documented removal puts the prefix back.
+# letter that Wine gave the disc is used; a letter of the user's is left alone; the
+# documented removal puts the prefix back.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../whole/lib.sh"
 . "$here/../stack/real_stack.sh"
 : "${PROBE:?path of the probe program}" "${TARVIC_BUILD:?build folder}"
-for need in wine wineserver wineboot "$PROBE" "$TARVIC_BUILD/winedrive/winedrive-x86_64.exe"; do
-    command -v "$need" >/dev/null || fail "$need is missing (scripts/test installs Wine and mingw-w64)"
+for need in wine wineserver wineboot; do
+    command -v "$need" >/dev/null || fail "$need is missing (scripts/test installs Wine)"
+done
+for need in "$PROBE" "$TARVIC_BUILD/winedrive/winedrive-x86_64.exe"; do
+    [ -f "$need" ] || fail "$need is missing (scripts/test installs mingw-w64)"
 done
 
 export HOME="$WORK/home" WINEPREFIX="$WORK/prefix" XDG_STATE_HOME="$WORK/state"
@@ -73,6 +77,16 @@ cp "$PROBE" "$WORK/disc/probe.exe"
 printf '[autorun]\r\nopen=probe.exe\r\n' >"$WORK/disc/autorun.inf"
 echo FOLDERDISC >"$WORK/disc/.windows-label"
 map_drive E "$WORK/disc"
+helper="$TARVIC_BUILD/winedrive/winedrive-x86_64.exe"
+
+# A letter that Wine gave the disc itself (as it does an ISO image) is the disc's.
+wine "$helper" define d "$(printf '%s' "$WORK/disc" | od -An -tx1 | tr -d ' \n')" || fail "defining D: as Wine would"
+stop_wine
+probe "a letter Wine made for the disc is used" D FOLDERDISC "[autorun]  open=probe.exe  "
+[ ! -e "$dos/e:" ] || fail "E: was defined beside Wine's D:"
+wine "$helper" remove d || fail "removing D:"
+stop_wine
+
 probe "a folder drive, no wine server running" E FOLDERDISC "[autorun]  open=probe.exe  "
 
 start_wine
@@ -113,7 +127,7 @@ record="$XDG_STATE_HOME/tarvic/wine-drives"
 [ -s "$record" ] || fail "no record of the letters Tarvic made"
 while IFS=$'\t' read -r letter _ prefix; do
     [ "$prefix" = "$WINEPREFIX" ] || continue
-    wine "$TARVIC_BUILD/winedrive/winedrive-x86_64.exe" remove "$letter" || fail "removing $letter:"
+    wine "$helper" remove "$letter" || fail "removing $letter:"
     rm -f "$dos/$letter::"
 done <"$record"
 after=$(prefix_state)
