@@ -116,7 +116,9 @@ probe "an ext4 image drive, no wine server running" E IMAGEDISC "[AutoRun]  open
 loop=$(losetup --noheadings --output NAME --associated "$WORK/disc.img" | head -n1)
 [ "$(readlink "$dos/e::")" = "$loop" ] || fail "e:: leads to '$(readlink "$dos/e::")', not to $loop"
 start_wine
-probe "an ext4 image drive, the server running" E IMAGEDISC "[AutoRun]  open=PROBE.EXE  "
+probe "an ext4 image drive mounted before, the server running" E IMAGEDISC "[AutoRun]  open=PROBE.EXE  "
+stop_wine
+probe "an ext4 image drive mounted before, no wine server running" E IMAGEDISC "[AutoRun]  open=PROBE.EXE  "
 stop_wine
 umount "$(findmnt --noheadings --output TARGET --source "$loop")"
 real_stack_stop
