@@ -143,10 +143,10 @@ QByteArray blockDeviceOf(const QByteArray &root)
     return node;
 }
 
-std::optional<QChar> chooseWineLetter(const WineDrive &drive, QChar own)
+std::optional<QChar> chooseWineLetter(const QByteArray &prefix, const QByteArray &discRoot, QChar own)
 {
-    const QByteArray dosdevices = drive.prefix + "/dosdevices";
-    const auto root = canonical(drive.root);
+    const QByteArray dosdevices = prefix + "/dosdevices";
+    const auto root = canonical(discRoot);
     if (!root)
         return std::nullopt;
     const QList<Made> made = readRecord();
@@ -156,10 +156,10 @@ std::optional<QChar> chooseWineLetter(const WineDrive &drive, QChar own)
     for (char l = 'a'; l <= 'z'; ++l) {
         const auto leadsTo = canonical(linkOf(dosdevices, QLatin1Char(l), ":"));
         if (leadsTo && *leadsTo == *root)
-            return madeByTarvic(made, drive.prefix, QLatin1Char(l)) ? std::optional<QChar>(QLatin1Char(l)) : std::nullopt;
+            return madeByTarvic(made, prefix, QLatin1Char(l)) ? std::optional<QChar>(QLatin1Char(l)) : std::nullopt;
     }
     own = own.toLower();
-    if (own >= QLatin1Char('a') && own <= QLatin1Char('z') && (free(own) || madeByTarvic(made, drive.prefix, own)))
+    if (own >= QLatin1Char('a') && own <= QLatin1Char('z') && (free(own) || madeByTarvic(made, prefix, own)))
         return own;
     for (char l = 'd'; l <= 'z'; ++l)
         if (free(QLatin1Char(l)))
@@ -179,7 +179,7 @@ void defineWineDrive(QChar own, const QByteArray &root, const QByteArray &device
     if (!real || real->contains('\n') || real->contains('\t') || prefix.contains('\n') || prefix.contains('\t'))
         return;
     const QByteArray helper = helperFor(prefix);
-    const auto letter = chooseWineLetter({prefix, *real, device}, own);
+    const auto letter = chooseWineLetter(prefix, *real, own);
     if (helper.isEmpty() || !letter)
         return;
     // The paths go as hexadecimal: Wine would read other bytes by the locale's code page.

@@ -16,20 +16,15 @@ namespace tarvic {
 // sees it at once. The letters Tarvic made are recorded per prefix in
 // ${XDG_STATE_HOME:-~/.local/state}/tarvic/wine-drives; a letter the user or Wine
 // made is never changed.
-struct WineDrive
-{
-    QByteArray prefix;      // the prefix folder
-    QByteArray root;        // the Unix folder of the drive's root
-    QByteArray device;      // its block device, or empty
-};
 
-// The letter for the disc in this prefix: none when a letter not made by Tarvic
-// leads to the root already (the lowest letter wins in Wine anyway); else the
-// lowest letter of Tarvic's that leads there, else `own` when it is free or
-// Tarvic's, else the first free letter from D:. Lower case.
-std::optional<QChar> chooseWineLetter(const WineDrive &drive, QChar own);
+// The prefix's letter for the disc whose root is the Unix folder `root`, lower
+// case: where letters lead to the root already, the lowest of them when Tarvic
+// made it and none otherwise (Wine takes the lowest anyway); else `own` when it is
+// free or Tarvic's; else the first free letter from D:.
+std::optional<QChar> chooseWineLetter(const QByteArray &prefix, const QByteArray &root, QChar own);
 
-// Defines the letter for the drive `own` (the drive map's letter) and records it;
+// Defines the letter for the drive `own` (the drive map's letter) on its root, with
+// its block device where it has one (never an image file), and records it;
 // waits for the helper. Does nothing where there is no prefix yet, no wine, no
 // helper for the prefix, or the helper fails: the program then starts as it
 // would without. Never throws.
