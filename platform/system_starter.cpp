@@ -3,6 +3,7 @@
 #include "platform/command_line.h"
 #include "platform/drive_paths.h"
 #include "platform/runtime_error.h"
+#include "platform/wine_drive.h"
 
 #include <QFile>
 #include <cerrno>
@@ -124,7 +125,7 @@ void closeAllBut(int keep)
 }
 
 // Runs in the grandchild, after fork: only async-signal-safe calls from here on.
-[[noreturn]] void becomeProgram(char *const argv[], int errorFd, int devNull)
+[[noreturn]] void becomeProgram(char *const argv[], int errorFd, int devNull, bool quiet = false)
 {
     // Its own session: a hang-up or Ctrl-C meant for us does not reach the program.
     ::setsid();
@@ -146,6 +147,8 @@ void closeAllBut(int keep)
         [[maybe_unused]] auto w = ::write(errorFd, &e, sizeof e);
         ::_exit(127);
     }
+    if (quiet && (::dup2(0, 1) < 0 || ::dup2(0, 2) < 0))
+        ::_exit(127);
     closeAllBut(errorFd);   // errorFd itself goes at exec (CLOEXEC)
 
     ::execve(argv[0], argv, environ);
@@ -229,6 +232,38 @@ void spawnDetached(const QList<QByteArray> &argv)
     throw startFailure(childErrno, name);
 }
 
+int runQuietly(const QList<QByteArray> &argv, int timeoutMs)
+{
+    std::vector<char *> args;
+    for (const QByteArray &a : argv)
+        args.push_back(const_cast<char *>(a.constData()));
+    args.push_back(nullptr);
+    const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (devNull < 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0)
+        becomeProgram(args.data(), 2, devNull, true);   // a failed exec is only a status
+    ::close(devNull);
+    if (child < 0)
+        return -1;
+    int status = 0;
+    for (int waited = 0;; waited += 10) {
+        const pid_t got = ::waitpid(child, &status, WNOHANG);
+        if (got == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (got < 0 && errno != EINTR)
+            return -1;
+        if (waited >= timeoutMs) {
+            ::kill(child, SIGKILL);
+            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            return -1;
+        }
+        ::usleep(10000);
+    }
+}
+
 namespace {
 
 void checkStyle(int windowStyle)
@@ -258,7 +293,7 @@ void SystemStarter::start(const QString &commandLine, int windowStyle)
 
     const Resolved whole = m_paths.resolve(commandLine);
     if (whole.found && !whole.folder && !whole.virtualFile) {
-        launch(whole.native, {}, windowStyle);
+        launch(whole.native, {}, windowStyle, whole.drive);
         return;
     }
 
@@ -269,7 +304,8 @@ void SystemStarter::start(const QString &commandLine, int windowStyle)
     }
     if (parsed.program.isEmpty())
         throw invalidCall(QStringLiteral("the command line names no program: %1").arg(commandLine));
-    launch(programPath(parsed.program), parsed.arguments, windowStyle);
+    const auto [path, drive] = programPath(parsed.program);
+    launch(path, parsed.arguments, windowStyle, drive);
 }
 
 void SystemStarter::startProgram(const QByteArray &program, int windowStyle)
@@ -279,10 +315,10 @@ void SystemStarter::startProgram(const QByteArray &program, int windowStyle)
         throw invalidCall(QStringLiteral("the command line is empty"));
     if (program.contains('\0'))
         throw invalidCall(QStringLiteral("the command line holds a NUL character"));
-    launch(program, {}, windowStyle);
+    launch(program, {}, windowStyle, m_paths.currentDrive());
 }
 
-QByteArray SystemStarter::programPath(const QString &word)
+std::pair<QByteArray, std::optional<QChar>> SystemStarter::programPath(const QString &word)
 {
     const bool bare = !word.contains(QLatin1Char('/')) && !word.contains(QLatin1Char('\\'))
                    && !(word.size() >= 2 && word.at(1) == QLatin1Char(':'));
@@ -290,16 +326,17 @@ QByteArray SystemStarter::programPath(const QString &word)
     if (r.found && r.virtualFile)
         throw invalidCall(QStringLiteral("%1 is a track of the disc, not a program").arg(word));
     if (r.found && !r.folder)
-        return r.native;
+        return {r.native, r.drive};
     if (bare)
         if (const auto onPath = findOnPath(QFile::encodeName(word)))
-            return *onPath;
+            return {*onPath, std::nullopt};
     if (r.found)
         throw startFailure(EISDIR, word);
     throw startFailure(ENOENT, word);
 }
 
-void SystemStarter::launch(const QByteArray &program, const QStringList &arguments, int windowStyle)
+void SystemStarter::launch(const QByteArray &program, const QStringList &arguments, int windowStyle,
+                           std::optional<QChar> drive)
 {
     const QString name = QFile::decodeName(program);
     struct stat st {};
@@ -315,6 +352,9 @@ void SystemStarter::launch(const QByteArray &program, const QStringList &argumen
             throw RuntimeError(Err::InvalidCall,
                                QStringLiteral("Wine is needed to start the Windows program %1 (there is no wine on PATH)")
                                    .arg(name));
+        if (drive)
+            if (const auto root = m_paths.drives().root(*drive))
+                defineWineDrive(*drive, *root, m_paths.drives().entry(*drive).kind == DriveEntry::Device ? blockDeviceOf(*root) : QByteArray(), *wine);
         argv << *wine;
         if (windowStyle == WindowStyle::Minimised)
             argv << "start" << "/min" << "/unix";

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <optional>
+#include <utility>
 
 namespace tarvic {
 
@@ -15,6 +17,11 @@ class DrivePaths;
 // descriptors but stdout and stderr (however high they lie), our environment. Returns once it runs; throws
 // RuntimeError with the system's reason when it cannot start.
 void spawnDetached(const QList<QByteArray> &argv);
+
+// Runs argv[0] the same way but with stdout and stderr on /dev/null, and waits for
+// it: its exit status, or -1 when it could not start, was killed, or ran longer
+// than timeoutMs (then it is killed).
+int runQuietly(const QList<QByteArray> &argv, int timeoutMs);
 
 // Starts programs on this machine, never through a shell: the command line is
 // split here and the program executed directly, detached so no zombie remains.
@@ -27,6 +34,8 @@ void spawnDetached(const QList<QByteArray> &argv);
 // A Windows program (a file that begins with "MZ") runs under wine: window style 2
 // as "wine start /min /unix <program> <args>", style 1 as "wine <program> <args>"
 // so wine hands the arguments over untouched. Other programs ignore the style.
+// A Windows program on a drive first makes that drive a CD-ROM drive of the Wine
+// prefix (platform/wine_drive.h).
 //
 // "explorer <drive or folder>" (also "explorer.exe", any case) opens the folder
 // with xdg-open; a drive designator alone ("explorer D:") means the drive's root,
@@ -45,9 +54,9 @@ public:
     void startProgram(const QByteArray &program, int windowStyle) override;
 
 private:
-    QByteArray programPath(const QString &word);
+    std::pair<QByteArray, std::optional<QChar>> programPath(const QString &word);
     void openFolder(const QString &target);
-    void launch(const QByteArray &program, const QStringList &arguments, int windowStyle);
+    void launch(const QByteArray &program, const QStringList &arguments, int windowStyle, std::optional<QChar> drive);
 
     DrivePaths &m_paths;
 };

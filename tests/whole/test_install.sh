@@ -11,7 +11,8 @@ cmake --install "$TARVIC_BUILD" --prefix "$prefix" >/dev/null || fail "cmake --i
 expected=$(printf '%s\n' bin/tarvic share/man/man1/tarvic.1 share/applications/tarvic{,-configure}.desktop \
     share/icons/hicolor/{16x16,32x32}/apps/tarvic.png share/icons/hicolor/scalable/apps/tarvic.svg \
     bin/tarvic-watch share/man/man1/tarvic-watch.1 lib/systemd/user/tarvic-watch.service \
-    etc/xdg/autostart/tarvic-watch.desktop share/metainfo/com.halvane.tarvic.metainfo.xml | LC_ALL=C sort)
+    etc/xdg/autostart/tarvic-watch.desktop share/metainfo/com.halvane.tarvic.metainfo.xml \
+    lib/tarvic/winedrive-{x86_64,i686}.exe | LC_ALL=C sort)
 installed=$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
 [ "$installed" = "$expected" ] && [ -x "$prefix/bin/tarvic" ] && [ -x "$prefix/bin/tarvic-watch" ] ||
     fail "installed: $installed"
