@@ -26,7 +26,7 @@ namespace {
 
 const QStringList Keys = {Key::VideoDVD, Key::DVDSI, Key::AudioCD, Key::CDSI};
 
-QList<std::pair<QString, QString>> pairs(const QStringList &values)
+QList<std::pair<QString, std::optional<QString>>> pairs(const QStringList &values)
 {
     return {{Keys[0], values[0]}, {Keys[1], values[1]}, {Keys[2], values[2]}, {Keys[3], values[3]}};
 }
