@@ -97,6 +97,8 @@ QString kindName(mode_t mode)
         return QStringLiteral("a character device");
     if (S_ISBLK(mode))
         return QStringLiteral("a block device");
+    if (S_ISLNK(mode))
+        return QStringLiteral("a symbolic link");
     return QStringLiteral("not a regular file");
 }
 
@@ -116,6 +118,11 @@ QByteArray folderOf(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.first(slash);
+}
+
+QByteArray nameOf(const QByteArray &path)
+{
+    return path.mid(path.lastIndexOf('/') + 1);
 }
 
 // The last link's target: the file that a save replaces.
@@ -148,6 +155,27 @@ void makeFolders(const QByteArray &folder)
                            .arg(QFile::decodeName(folder), reason(errno)));
 }
 
+// Refuses at once a lock that no waiting can make usable: something else than a
+// file in its place, another user's file, or a folder where it cannot be made.
+void refuseUnusableLock(const QByteArray &lock)
+{
+    const QByteArray folder = folderOf(lock);
+    const QString named = QStringLiteral("cannot be written: its lock file %1 in %2 ")
+                              .arg(QFile::decodeName(nameOf(lock)), QFile::decodeName(folder));
+    struct stat st;
+    if (::lstat(lock.constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            throw ProfileError(named + QStringLiteral("is ") + kindName(st.st_mode));
+        // Root may take over anyone's stale lock; another user could never do so.
+        if (st.st_uid != ::geteuid() && ::geteuid() != 0)
+            throw ProfileError(named + QStringLiteral("belongs to another user"));
+    }
+    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        throw ProfileError(QStringLiteral("cannot be written: its folder %1 may not be written (%2), so its lock "
+                                          "file %3 cannot be made there")
+                               .arg(QFile::decodeName(folder), reason(errno), QFile::decodeName(nameOf(lock))));
+}
+
 // Holds the lock beside the file for one save; another save that holds it is
 // waited for, and one that died leaves a lock QLockFile knows to be stale.
 class SaveLock
@@ -155,8 +183,10 @@ class SaveLock
 public:
     explicit SaveLock(const QByteArray &target) : m_lock(QFile::decodeName(target) + QStringLiteral(".lock"))
     {
+        const QByteArray lock = target + ".lock";
         QDeadlineTimer deadline(LockWaitMs);
         for (;;) {
+            refuseUnusableLock(lock);
             errno = 0;
             if (m_lock.tryLock(0))
                 return;

@@ -185,7 +185,11 @@ private Q_SLOTS:
         QTest::newRow("links in a loop") << "loop" << "cannot be read (Too many levels of symbolic links)"
                                          << "cannot be written (Too many levels of symbolic links)";
         QTest::newRow("read-only file") << "read-only" << "" << "cannot be written (Permission denied)";
-        QTest::newRow("read-only folder") << "read-only folder" << "" << "cannot be written (Permission denied)";
+        QTest::newRow("read-only folder") << "read-only folder" << ""
+                                          << "cannot be written: its folder % may not be written (Permission denied), so its lock file "
+                                             "Halvane.ini.lock cannot be made there";
+        QTest::newRow("a folder in the lock's place") << "lock folder" << ""
+                                                      << "cannot be written: its lock file Halvane.ini.lock in % is a folder";
     }
 
     void specialFilesAreRefusedAndLeftAsTheyAre()
@@ -226,6 +230,9 @@ private Q_SLOTS:
             touch(file, utf16le(u"[Tarvic]\r\nAudioCD=\xD800x\r\n"_s));
         } else if (kind == u"loop") {
             QVERIFY(QFile::link(u"Halvane.ini"_s, file));
+        } else if (kind == u"lock folder") {
+            touch(file, text);
+            makeFolder(file + u".lock"_s);
         } else if (kind.startsWith(u"read-only")) {
             touch(file, text);
             QVERIFY(::chown(native, owner, owner) == 0 && ::chown(QFile::encodeName(env.configHome()), owner, owner) == 0);
@@ -245,10 +252,11 @@ private Q_SLOTS:
         ::chmod(QFile::encodeName(env.configHome()), 0755);
 
         QCOMPARE(readFailure, readError.isEmpty() ? QString() : prefix + QString(readError).replace(u'@', canonicalAside));
-        QCOMPARE(writeFailure, prefix + QString(writeError.isEmpty() ? readError : writeError).replace(u'@', canonicalAside));
+        QCOMPARE(writeFailure, prefix + QString(writeError.isEmpty() ? readError : writeError).replace(u'@', canonicalAside)
+                                            .replace(u'%', env.configHome()));
         QCOMPARE(stamp(file) + stamp(aside + u"/node"_s) + stamp(aside + u"/pipe"_s), stampBefore);
         QCOMPARE(listing(env.configHome()) + listing(aside), listingBefore);
-        if (asOwner)
+        if (asOwner || kind == u"lock folder")
             QCOMPARE(bytesOf(file), text);
     }
 
