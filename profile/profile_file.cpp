@@ -4,12 +4,15 @@
 #include <QFile>
 #include <QLockFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QThread>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -208,14 +211,16 @@ private:
     QLockFile m_lock;
 };
 
-// A new file beside the target, gone again unless it has been renamed over it.
+// A new file beside the target, gone again unless it has been renamed over it. Its
+// name, ".<name>.<pid>.<random>", tells a later save whether the process that
+// wrote it still runs.
 class NewFile
 {
 public:
     explicit NewFile(const QByteArray &target)
     {
         const QByteArray folder = folderOf(target);
-        const QByteArray name = target.mid(target.lastIndexOf('/') + 1);
+        const QByteArray name = nameOf(target);
         for (int attempt = 0; attempt < 100; ++attempt) {
             m_path = folder + "/." + name + '.' + QByteArray::number(::getpid()) + '.'
                 + QByteArray::number(QRandomGenerator::global()->generate(), 36);
@@ -261,6 +266,34 @@ private:
     QByteArray m_path;
     Fd m_fd;
 };
+
+// Removes the new files that saves killed half-way left beside the target, of
+// processes that no longer run.
+void mendLeftovers(const QByteArray &target)
+{
+    const QByteArray folder = folderOf(target);
+    const QByteArray prefix = '.' + nameOf(target) + '.';
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    const auto closeDir = qScopeGuard([dir] { ::closedir(dir); });
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith(prefix))
+            continue;
+        const QList<QByteArray> parts = name.sliced(prefix.size()).split('.');   // pid, random
+        bool number = false;
+        const long pid = parts[0].toLong(&number);
+        if (parts.size() != 2 || !number || pid <= 0 || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0
+            || errno != ESRCH)
+            continue;
+        const QByteArray path = folder + '/' + name;
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        ::unlink(path.constData());
+    }
+}
 
 // Opens the regular file that `path` names for reading. A FIFO, device or socket
 // is only looked at: O_PATH takes hold of the name without opening what it names,
@@ -383,6 +416,7 @@ void saveProfileFile(const QString &path, const std::function<void(ProfileText &
         makeFolders(folderOf(target));
 
     const SaveLock lock(target);
+    mendLeftovers(target);
     ProfileText text = readProfileFile(path);
     struct stat old;
     const bool exists = ::lstat(target.constData(), &old) == 0;

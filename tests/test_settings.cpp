@@ -1,6 +1,7 @@
 // The settings file on disk: hand-written files read as written and kept line for
 // line by a save, special files refused untouched, saves through links, a full
-// file system, two processes saving at once, and where the file is looked for.
+// file system, a save killed half-way, two processes saving at once, and where the
+// file is looked for.
 #include "platform/config_paths.h"
 #include "profile/profile_file.h"
 #include "settings/settings_store.h"
@@ -9,6 +10,7 @@
 #include <QtTest>
 #include <cstring>
 #include <sys/fsuid.h>
+#include <sys/resource.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -287,6 +289,47 @@ private Q_SLOTS:
         env.settings().write(pairs(Saved));
         QCOMPARE(bytesOf(real), "[Tarvic]\n"_ba + SavedLines);
         QVERIFY(QFileInfo(env.settingsPath()).isSymLink());
+    }
+
+    // A save killed half-way (by the file-size limit's SIGXFSZ) leaves its new file,
+    // or, writing in place, a damaged file beside the copy of the old one. The next
+    // save clears such leftovers of processes gone and edits the old text.
+    void aSaveKilledHalfWayIsMendedByTheNext_data()
+    {
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("renamed") << false;
+    }
+
+    void aSaveKilledHalfWayIsMendedByTheNext()
+    {
+        QFETCH(bool, inPlace);
+        TestEnv env;
+        const QString file = env.settingsPath();
+        const QByteArray old = "[Tarvic]\nCDSI=" + QByteArray(4000, 'o') + "\n";
+        touch(file, old);
+        if (inPlace)
+            QVERIFY(::link(QFile::encodeName(file), QFile::encodeName(env.configHome() + u"/second.ini"_s)) == 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            const rlimit none{0, 0}, cut{rlim_t(old.size() + 100), rlim_t(old.size() + 100)};
+            ::setrlimit(RLIMIT_CORE, &none);
+            ::setrlimit(RLIMIT_FSIZE, &cut);
+            try {
+                env.settings().write({{Key::AudioCD, QString(1000, u'n')}});
+            } catch (...) {
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        QVERIFY(::waitpid(child, &status, 0) == child);
+        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ, qPrintable(QString::number(status)));
+        const QRegularExpression leftover(u"^\\.Halvane\\.ini\\.%1\\."_s.arg(child));
+        QCOMPARE(listing(env.configHome()).filter(leftover).size(), 1);
+        QCOMPARE(bytesOf(file) == old, !inPlace);
+        env.settings().write({{Key::AudioCD, u"/new/cd"_s}});
+        QCOMPARE(bytesOf(file), old + "AudioCD=/new/cd\n");
+        QCOMPARE(listing(env.configHome()).filter(u"Halvane"_s), QStringList{u"Halvane.ini"_s});
     }
 
     // The old file stays whole when the disk fills up, and nothing is left behind.
