@@ -1,7 +1,7 @@
 // The settings file on disk: hand-written files read as written and kept line for
-// line by a save, special files refused untouched, saves through links, a full
-// file system, a save killed half-way, two processes saving at once, and where the
-// file is looked for.
+// line by a save, special files refused untouched, saves through links and hard
+// links keeping ACLs and attributes, a full file system, a save killed half-way,
+// two processes saving at once, and where the file is looked for.
 #include "platform/config_paths.h"
 #include "profile/profile_file.h"
 #include "settings/settings_store.h"
@@ -291,6 +291,44 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(env.settingsPath()).isSymLink());
     }
 
+    // A save keeps the file's ACL and user attributes (a user let read it still
+    // may); a file with a second hard link is written in place, so both names see it.
+    void aSaveKeepsAclAttributesAndHardLinks()
+    {
+        TestEnv env;
+        const QString file = env.settingsPath(), second = env.configHome() + u"/second.ini"_s;
+        const auto run = [](const QString &program, const QStringList &args) {
+            QProcess p;
+            p.start(program, args);
+            return p.waitForFinished() && p.exitCode() == 0 ? p.readAllStandardOutput() : "<failed>"_ba;
+        };
+        const auto meta = [&] {
+            return run(u"getfacl"_s, {u"-p"_s, file}) + run(u"getfattr"_s, {u"-d"_s, u"-m"_s, u"^user\\."_s, file});
+        };
+        touch(file, "[Other]\nk=v\n");
+        QVERIFY(::chmod(QFile::encodeName(file), 0600) == 0);
+        QCOMPARE(run(u"setfacl"_s, {u"-m"_s, u"u:nobody:r"_s, file}), QByteArray());
+        QCOMPARE(run(u"setfattr"_s, {u"-n"_s, u"user.origin"_s, u"-v"_s, u"by hand"_s, file}), QByteArray());
+        const QByteArray before = meta();
+        QVERIFY2(before.contains("user:nobody:r--") && before.contains("user.origin=\"by hand\""), before.constData());
+        env.settings().write(pairs(Saved));
+        QCOMPARE(bytesOf(file), "[Other]\nk=v\n\n[Tarvic]\n"_ba + SavedLines);
+        QCOMPARE(meta(), before);
+
+        QVERIFY(::link(QFile::encodeName(file), QFile::encodeName(second)) == 0);
+        const auto inode = [&] {
+            struct stat st;
+            return ::stat(QFile::encodeName(file), &st) == 0 ? st.st_ino : 0;
+        };
+        const ino_t inodeBefore = inode();
+        env.settings().write(pairs(tagged(u"t"_s)));
+        QCOMPARE(inode(), inodeBefore);
+        HalvaneSettings other(second);
+        QCOMPARE(readAll(other), tagged(u"t"_s));
+        QCOMPARE(meta(), before);
+        QCOMPARE(listing(env.configHome()), (QStringList{u"Halvane.ini"_s, u"second.ini"_s, u"tarvic"_s}));
+    }
+
     // A save killed half-way (by the file-size limit's SIGXFSZ) leaves its new file,
     // or, writing in place, a damaged file beside the copy of the old one. The next
     // save clears such leftovers of processes gone and edits the old text.
@@ -298,6 +336,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("inPlace");
         QTest::newRow("renamed") << false;
+        QTest::newRow("in place, for a second hard link") << true;
     }
 
     void aSaveKilledHalfWayIsMendedByTheNext()
