@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -168,6 +169,13 @@ void makeFolders(const QByteArray &folder)
                            .arg(QFile::decodeName(folder), reason(errno)));
 }
 
+// The user whom the kernel checks file access for and who owns the files made;
+// setfsuid with an id it refuses changes nothing and tells the current one.
+uid_t fileSystemUser()
+{
+    return static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+}
+
 // Refuses at once a lock that no waiting can make usable: something else than a
 // file in its place, another user's file, or a folder where it cannot be made.
 void refuseUnusableLock(const QByteArray &lock)
@@ -180,7 +188,7 @@ void refuseUnusableLock(const QByteArray &lock)
         if (!S_ISREG(st.st_mode))
             throw ProfileError(named + QStringLiteral("is ") + kindName(st.st_mode));
         // Root may take over anyone's stale lock; another user could never do so.
-        if (st.st_uid != ::geteuid() && ::geteuid() != 0)
+        if (const uid_t user = fileSystemUser(); st.st_uid != user && user != 0)
             throw ProfileError(named + QStringLiteral("belongs to another user"));
     }
     if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
@@ -399,7 +407,7 @@ void mendLeftovers(const QByteArray &target)
             continue;
         const QByteArray path = folder + '/' + name;
         struct stat st;
-        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != fileSystemUser())
             continue;
         if (parts.size() == 3) {
             const ProfileBytes old = readProfileBytes(path, ProfileCap);

@@ -192,6 +192,8 @@ private Q_SLOTS:
                                              "Halvane.ini.lock cannot be made there";
         QTest::newRow("a folder in the lock's place") << "lock folder" << ""
                                                       << "cannot be written: its lock file Halvane.ini.lock in % is a folder";
+        QTest::newRow("another user's lock") << "another user's lock" << ""
+                                             << "cannot be written: its lock file Halvane.ini.lock in % belongs to another user";
     }
 
     void specialFilesAreRefusedAndLeftAsTheyAre()
@@ -235,17 +237,22 @@ private Q_SLOTS:
         } else if (kind == u"lock folder") {
             touch(file, text);
             makeFolder(file + u".lock"_s);
-        } else if (kind.startsWith(u"read-only")) {
+        } else if (kind.startsWith(u"read-only") || kind == u"another user's lock") {
             touch(file, text);
             QVERIFY(::chown(native, owner, owner) == 0 && ::chown(QFile::encodeName(env.configHome()), owner, owner) == 0);
-            QVERIFY(::chmod(kind == u"read-only" ? native.constData() : QFile::encodeName(env.configHome()).constData(), 0555) == 0);
+            if (kind.startsWith(u"read-only"))
+                QVERIFY(::chmod(kind == u"read-only" ? native.constData() : QFile::encodeName(env.configHome()).constData(), 0555) == 0);
+            else if (::geteuid() != 0)
+                QSKIP("a file of another user needs root");
+            else
+                touch(file + u".lock"_s);   // root's
         }
         const QString stampBefore = stamp(file) + stamp(aside + u"/node"_s) + stamp(aside + u"/pipe"_s);
         const QStringList listingBefore = listing(env.configHome()) + listing(aside);
         const QString prefix = u"75: Path/File access error: the settings file "_s + file + u' ';
         const QString canonicalAside = QFileInfo(aside).canonicalFilePath();
 
-        const bool asOwner = kind.startsWith(u"read-only");
+        const bool asOwner = kind.startsWith(u"read-only") || kind == u"another user's lock";
         if (asOwner)
             ::setfsuid(owner);
         const QString readFailure = errorOf([&] { QCOMPARE(env.settings().read(Key::AudioCD), u"/old/cd"_s); });
