@@ -135,17 +135,23 @@ void frmConfigure::Form_Load()
     txtSI->setText(m_settings.read(Key::DVDSI));
     txtAudio->setText(m_settings.read(Key::AudioCD));
     txtCDSI->setText(m_settings.read(Key::CDSI));
+    m_loaded = {txtEXE->text(), txtSI->text(), txtAudio->text(), txtCDSI->text()};
 }
 
 void frmConfigure::Form_Unload()
 {
     // One replacement of the whole file: a failure leaves all four old values, never
     // half a configuration. The texts go as the boxes hold them: QLineEdit keeps
-    // line breaks that came by setText or paste, and typing cannot add one.
-    m_settings.write({{Key::VideoDVD, txtEXE->text()},
-                      {Key::DVDSI, txtSI->text()},
-                      {Key::AudioCD, txtAudio->text()},
-                      {Key::CDSI, txtCDSI->text()}});
+    // line breaks that came by setText or paste, and typing cannot add one. A box
+    // the user left as it was saves the file's value read under the save's lock,
+    // not the one loaded, which a hand edit or another window may have changed since.
+    const auto edited = [this](int i, const QLineEdit *box) -> std::optional<QString> {
+        return box->text() != m_loaded.value(i) ? std::optional(box->text()) : std::nullopt;
+    };
+    m_settings.write({{Key::VideoDVD, edited(0, txtEXE)},
+                      {Key::DVDSI, edited(1, txtSI)},
+                      {Key::AudioCD, edited(2, txtAudio)},
+                      {Key::CDSI, edited(3, txtCDSI)}});
 }
 
 void frmConfigure::escapePressed()

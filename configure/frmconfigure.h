@@ -3,6 +3,8 @@
 #include "ui/form.h"
 #include "ui/frame.h"
 
+#include <QStringList>
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -15,7 +17,9 @@ class SettingsStore;
 
 // The configuration window: the two players and the folders they start in. The
 // four boxes are the working copy of the settings; closing the window in any way
-// saves them.
+// saves them: a box whose text differs from what it showed at load with its text,
+// any other with what the file holds at the save, so that changes made meanwhile
+// by hand or by another window stay.
 class frmConfigure : public Form
 {
     Q_OBJECT
@@ -58,6 +62,7 @@ private:
     void cmdClose_Click();
 
     SettingsStore &m_settings;
+    QStringList m_loaded;   // the four texts as Form_Load showed them
     FilePicker &EXE;
     FolderPicker &DirDlg;
 };

@@ -4,13 +4,18 @@
 #include <QFile>
 #include <QLockFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QThread>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace tarvic {
@@ -97,6 +102,8 @@ QString kindName(mode_t mode)
         return QStringLiteral("a character device");
     if (S_ISBLK(mode))
         return QStringLiteral("a block device");
+    if (S_ISLNK(mode))
+        return QStringLiteral("a symbolic link");
     return QStringLiteral("not a regular file");
 }
 
@@ -116,6 +123,20 @@ QByteArray folderOf(const QByteArray &path)
 {
     const qsizetype slash = path.lastIndexOf('/');
     return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.first(slash);
+}
+
+QByteArray nameOf(const QByteArray &path)
+{
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+// A rename in the folder survives a crash only once the folder is synced. Some
+// file systems cannot sync a folder; there it is left to them.
+void syncFolder(const QByteArray &folder)
+{
+    const Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0)
+        (void)::fsync(fd.get());
 }
 
 // The last link's target: the file that a save replaces.
@@ -148,6 +169,34 @@ void makeFolders(const QByteArray &folder)
                            .arg(QFile::decodeName(folder), reason(errno)));
 }
 
+// The user whom the kernel checks file access for and who owns the files made;
+// setfsuid with an id it refuses changes nothing and tells the current one.
+uid_t fileSystemUser()
+{
+    return static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1)));
+}
+
+// Refuses at once a lock that no waiting can make usable: something else than a
+// file in its place, another user's file, or a folder where it cannot be made.
+void refuseUnusableLock(const QByteArray &lock)
+{
+    const QByteArray folder = folderOf(lock);
+    const QString named = QStringLiteral("cannot be written: its lock file %1 in %2 ")
+                              .arg(QFile::decodeName(nameOf(lock)), QFile::decodeName(folder));
+    struct stat st;
+    if (::lstat(lock.constData(), &st) == 0) {
+        if (!S_ISREG(st.st_mode))
+            throw ProfileError(named + QStringLiteral("is ") + kindName(st.st_mode));
+        // Root may take over anyone's stale lock; another user could never do so.
+        if (const uid_t user = fileSystemUser(); st.st_uid != user && user != 0)
+            throw ProfileError(named + QStringLiteral("belongs to another user"));
+    }
+    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        throw ProfileError(QStringLiteral("cannot be written: its folder %1 may not be written (%2), so its lock "
+                                          "file %3 cannot be made there")
+                               .arg(QFile::decodeName(folder), reason(errno), QFile::decodeName(nameOf(lock))));
+}
+
 // Holds the lock beside the file for one save; another save that holds it is
 // waited for, and one that died leaves a lock QLockFile knows to be stale.
 class SaveLock
@@ -155,8 +204,10 @@ class SaveLock
 public:
     explicit SaveLock(const QByteArray &target) : m_lock(QFile::decodeName(target) + QStringLiteral(".lock"))
     {
+        const QByteArray lock = target + ".lock";
         QDeadlineTimer deadline(LockWaitMs);
         for (;;) {
+            refuseUnusableLock(lock);
             errno = 0;
             if (m_lock.tryLock(0))
                 return;
@@ -178,14 +229,50 @@ private:
     QLockFile m_lock;
 };
 
-// A new file beside the target, gone again unless it has been renamed over it.
+// The attributes a save carries over to the new file: the ACL and the user's own.
+using Attributes = QList<std::pair<QByteArray, QByteArray>>;
+
+bool carried(const QByteArray &name)
+{
+    return name == "system.posix_acl_access" || name.startsWith("user.");
+}
+
+// False when they cannot be read, so that the file is written in place.
+bool readAttributes(const QByteArray &path, Attributes &out)
+{
+    QByteArray names(4096, Qt::Uninitialized);
+    ssize_t n;
+    while ((n = ::llistxattr(path.constData(), names.data(), static_cast<size_t>(names.size()))) < 0 && errno == ERANGE)
+        names.resize(names.size() * 4);
+    if (n < 0)
+        return errno == ENOTSUP;
+    names.truncate(n);
+    for (const QByteArray &name : names.split('\0')) {
+        if (!carried(name))
+            continue;
+        QByteArray value(256, Qt::Uninitialized);
+        ssize_t m;
+        while ((m = ::lgetxattr(path.constData(), name.constData(), value.data(), static_cast<size_t>(value.size()))) < 0
+               && errno == ERANGE)
+            value.resize(value.size() * 4);
+        if (m < 0)
+            return false;
+        value.truncate(m);
+        out.append({name, value});
+    }
+    return true;
+}
+
+// A new file beside the target, gone again unless it has been renamed. Its name,
+// ".<name>.<pid>.<random>", tells a later save whether the process that wrote it
+// still runs.
 class NewFile
 {
 public:
     explicit NewFile(const QByteArray &target)
     {
         const QByteArray folder = folderOf(target);
-        const QByteArray name = target.mid(target.lastIndexOf('/') + 1);
+        const QByteArray name = nameOf(target);
         for (int attempt = 0; attempt < 100; ++attempt) {
             m_path = folder + "/." + name + '.' + QByteArray::number(::getpid()) + '.'
                 + QByteArray::number(QRandomGenerator::global()->generate(), 36);
@@ -207,22 +294,40 @@ public:
     NewFile(const NewFile &) = delete;
     NewFile &operator=(const NewFile &) = delete;
 
-    void write(const QByteArray &bytes, const struct stat *old)
+    const QByteArray &path() const { return m_path; }
+
+    // Gives the new file the old one's owner, mode and attributes, then writes it.
+    // False, nothing written, where they cannot all be carried over.
+    bool write(const QByteArray &bytes, const struct stat *old, const Attributes &attributes = {})
     {
         if (old) {
-            // Only root may give a file away; anyone else keeps the file as theirs.
-            if (old->st_uid != ::geteuid() || old->st_gid != ::getegid())
-                (void)::fchown(m_fd.get(), old->st_uid, old->st_gid);
+            // Only root may give a file away, and a group only to one of its members.
+            if ((old->st_uid != ::geteuid() || old->st_gid != ::getegid())
+                && ::fchown(m_fd.get(), old->st_uid, old->st_gid) != 0)
+                return false;
+            bool acl = false;
+            for (const auto &[name, value] : attributes) {
+                acl = acl || name == "system.posix_acl_access";
+                if (::fsetxattr(m_fd.get(), name.constData(), value.constData(), static_cast<size_t>(value.size()), 0) != 0)
+                    return false;
+            }
+            // The folder's default ACL gave the new file one that the old did not have.
+            if (!acl && ::fremovexattr(m_fd.get(), "system.posix_acl_access") != 0 && errno != ENODATA
+                && errno != ENOTSUP)
+                return false;
+            // Last, as setting an ACL sets the mode; with the ACL's own mode this
+            // leaves the ACL as it is.
             if (::fchmod(m_fd.get(), old->st_mode & 07777) != 0)
                 throw ProfileError(cannot("written", errno));
         }
         if (!writeAll(m_fd.get(), bytes) || ::fsync(m_fd.get()) != 0 || m_fd.reset() != 0)
             throw ProfileError(cannot("written", errno));
+        return true;
     }
 
-    void renameOver(const QByteArray &target)
+    void renameTo(const QByteArray &path)
     {
-        if (::rename(m_path.constData(), target.constData()) != 0)
+        if (::rename(m_path.constData(), path.constData()) != 0)
             throw ProfileError(cannot("written", errno));
         m_path.clear();
     }
@@ -231,6 +336,92 @@ private:
     QByteArray m_path;
     Fd m_fd;
 };
+
+// Writes the bytes over the file itself, which keeps its identity: its other hard
+// links, owner, ACL and attributes.
+void overwrite(const QByteArray &target, const QByteArray &bytes)
+{
+    const Fd fd(::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+        throw ProfileError(cannot("written", errno));
+    if (!S_ISREG(st.st_mode))
+        throw ProfileError(QStringLiteral("is ") + kindName(st.st_mode));
+    if (::lseek(fd.get(), 0, SEEK_SET) != 0 || !writeAll(fd.get(), bytes) || ::ftruncate(fd.get(), bytes.size()) != 0
+        || ::fsync(fd.get()) != 0)
+        throw ProfileError(cannot("written", errno));
+}
+
+// Writes the file in place, as editors do where a rename would break its identity.
+// A copy of the old bytes stands beside it, complete and synced under its final
+// name ".<name>.<pid>.<random>.copy", until the new bytes are: a save killed in
+// between leaves the copy, which the next save puts back (mendLeftovers).
+void writeInPlace(const QByteArray &target, const QByteArray &oldBytes, const QByteArray &bytes)
+{
+    const QByteArray folder = folderOf(target);
+    NewFile copy(target);
+    struct stat own = {};
+    own.st_uid = ::geteuid();
+    own.st_gid = ::getegid();
+    own.st_mode = S_IFREG | 0600;   // as private as the file may be
+    copy.write(oldBytes, &own);
+    const QByteArray copyPath = copy.path() + ".copy";
+    copy.renameTo(copyPath);
+    try {
+        syncFolder(folder);
+        overwrite(target, bytes);
+    } catch (const ProfileError &) {
+        // The old bytes fit where they stood; failing that, the copy waits for the
+        // next save.
+        try {
+            overwrite(target, oldBytes);
+            ::unlink(copyPath.constData());
+        } catch (const ProfileError &) {
+        }
+        throw;
+    }
+    if (::unlink(copyPath.constData()) != 0)
+        throw ProfileError(cannot("written", errno));
+}
+
+// Clears away what saves killed half-way left beside the target, for processes
+// that no longer run: a new file is removed; the copy of a file written in place
+// is first written back over it, which may be half written.
+void mendLeftovers(const QByteArray &target)
+{
+    const QByteArray folder = folderOf(target);
+    const QByteArray prefix = '.' + nameOf(target) + '.';
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    const auto closeDir = qScopeGuard([dir] { ::closedir(dir); });
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith(prefix))
+            continue;
+        const QList<QByteArray> parts = name.sliced(prefix.size()).split('.');   // pid, random[, copy]
+        bool number = false;
+        const long pid = parts[0].toLong(&number);
+        if (parts.size() < 2 || parts.size() > 3 || (parts.size() == 3 && parts[2] != "copy") || !number || pid <= 0
+            || pid == ::getpid() || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        const QByteArray path = folder + '/' + name;
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != fileSystemUser())
+            continue;
+        if (parts.size() == 3) {
+            const ProfileBytes old = readProfileBytes(path, ProfileCap);
+            if (old.status != ProfileBytes::Read || !old.next.isEmpty())
+                throw ProfileError(QStringLiteral("cannot be written: the copy %1 that an interrupted save left of it "
+                                                  "cannot be put back (%2)")
+                                       .arg(QFile::decodeName(path), old.problem));
+            // A file removed since is not brought back.
+            if (::access(target.constData(), F_OK) == 0)
+                overwrite(target, old.bytes);
+        }
+        ::unlink(path.constData());
+    }
+}
 
 // Opens the regular file that `path` names for reading. A FIFO, device or socket
 // is only looked at: O_PATH takes hold of the name without opening what it names,
@@ -353,7 +544,9 @@ void saveProfileFile(const QString &path, const std::function<void(ProfileText &
         makeFolders(folderOf(target));
 
     const SaveLock lock(target);
+    mendLeftovers(target);
     ProfileText text = readProfileFile(path);
+    const QByteArray oldBytes = text.bytes();
     struct stat old;
     const bool exists = ::lstat(target.constData(), &old) == 0;
     if (exists && !S_ISREG(old.st_mode))
@@ -368,9 +561,16 @@ void saveProfileFile(const QString &path, const std::function<void(ProfileText &
     edit(text);
     if (text.bytes().size() > ProfileCap)
         throw ProfileError(QStringLiteral("cannot be written: it would be larger than 1 MiB"));
-    NewFile file(target);
-    file.write(text.bytes(), exists ? &old : nullptr);
-    file.renameOver(target);
+    // A new file renamed over the old one would split its hard links.
+    Attributes attributes;
+    if (!exists || (old.st_nlink == 1 && readAttributes(target, attributes))) {
+        NewFile file(target);
+        if (file.write(text.bytes(), exists ? &old : nullptr, attributes)) {
+            file.renameTo(target);
+            return;
+        }
+    }
+    writeInPlace(target, oldBytes, text.bytes());
 }
 
 } // namespace tarvic

@@ -48,13 +48,17 @@ ProfileBytes readProfileBytes(const QByteArray &path, qsizetype cap = ProfileCap
 ProfileText readProfileFile(const QString &path);
 
 // Changes the profile file at `path` in one step. Under a lock beside the file
-// (other savers wait for it), reads the file as it now stands, lets `edit` change
-// its text, and puts the result in a new file beside it that is renamed over it:
-// readers see the old file or the new one, whole. Through symbolic links the final
-// target is replaced and the links stay. The new file keeps the old one's
-// permissions and owner; a missing file (and its folder) is made. Throws
-// ProfileError, the file untouched, for whatever readProfileFile refuses, a file
-// that may not be written, and any failure of the system while saving.
+// (other savers wait for it; a lock that can never be taken is refused at once),
+// clears what saves killed half-way left, reads the file as it now stands, lets
+// `edit` change its text, and puts the result in a new file beside it that is
+// renamed over it: readers see the old file or the new one, whole. Through
+// symbolic links the final target is replaced and the links stay. The new file
+// keeps the old one's permissions, owner, ACL and user.* attributes. A file with
+// other hard links, or whose owner, ACL or attributes the new file cannot take, is
+// written in place instead, a copy of its old bytes beside it until the new ones
+// are synced. A missing file (and its folder) is made. Throws ProfileError, the
+// file untouched, for whatever readProfileFile refuses, a file that may not be
+// written, and any failure of the system while saving.
 void saveProfileFile(const QString &path, const std::function<void(ProfileText &)> &edit);
 
 } // namespace tarvic

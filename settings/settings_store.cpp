@@ -30,20 +30,24 @@ QString HalvaneSettings::read(const QString &key)
     }
 }
 
-void HalvaneSettings::write(const QList<std::pair<QString, QString>> &values)
+void HalvaneSettings::write(const QList<std::pair<QString, std::optional<QString>>> &values)
 {
     if (m_filePath.isEmpty())
         throw accessError(QStringLiteral("Halvane.ini"), QStringLiteral("has no folder: there is no home folder"));
     for (const auto &[key, value] : values) {
-        if (const std::optional<QString> why = ProfileText::unwritable(value))
+        if (const std::optional<QString> why = value ? ProfileText::unwritable(*value) : std::nullopt)
             throw accessError(m_filePath, QStringLiteral("cannot be written: the value of %1 holds %2, which a settings "
                                                          "file cannot hold")
                                               .arg(key, *why));
     }
     try {
         saveProfileFile(m_filePath, [&values](ProfileText &text) {
-            for (const auto &[key, value] : values)
-                text.setValue(Section, key, value);
+            for (const auto &[key, value] : values) {
+                if (value)
+                    text.setValue(Section, key, *value);
+                else if (!text.value(Section, key))
+                    text.setValue(Section, key, QString());
+            }
         });
     } catch (const ProfileError &e) {
         throw accessError(m_filePath, e.problem());

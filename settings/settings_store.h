@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <optional>
 #include <utility>
 
 namespace tarvic {
@@ -22,16 +23,20 @@ public:
     // The stored value; a missing file, group or key gives the empty string.
     // Throws RuntimeError when the store cannot be read.
     virtual QString read(const QString &key) = 0;
-    // Stores the values in the order given, all of them or none. Throws
+    // Stores the values in the order given, all of them or none. A key without a
+    // value is written with the value the store holds at that moment (empty when
+    // it has none), so a change made elsewhere since it was read stays. Throws
     // RuntimeError when they cannot be stored.
-    virtual void write(const QList<std::pair<QString, QString>> &values) = 0;
+    virtual void write(const QList<std::pair<QString, std::optional<QString>>> &values) = 0;
 };
 
 // The store as a profile file: application key "Halvane" is the file (Halvane.ini),
 // section "Tarvic" its section, read and written by the rules of ProfileText, so
 // that a file edited by hand keeps every other line. A save replaces the file in
-// one step under a lock (saveProfileFile); reading takes no lock, as a reader sees
-// the old file or the new one. Every failure is error 75 with the reason.
+// one step under a lock (saveProfileFile), and the value of a key written without
+// one is read under that lock: a line that holds one stays as it is, a missing one
+// is added empty. Reading takes no lock, as a reader sees the old file or the new
+// one. Every failure is error 75 with the reason.
 // An empty path stands for a user without a home folder: every use fails.
 class HalvaneSettings final : public SettingsStore
 {
@@ -39,7 +44,7 @@ public:
     explicit HalvaneSettings(QString filePath);
 
     QString read(const QString &key) override;
-    void write(const QList<std::pair<QString, QString>> &values) override;
+    void write(const QList<std::pair<QString, std::optional<QString>>> &values) override;
 
     const QString &filePath() const { return m_filePath; }
 

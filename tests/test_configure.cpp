@@ -25,7 +25,7 @@ struct Window final : SettingsStore {
           w(new frmConfigure(*this, files ? *files : env.filePicker, folders ? *folders : env.folderPicker)) { w->load(); }
     ~Window() override { delete w.data(); }
     QString read(const QString &key) override { return real.read(key); }
-    void write(const QList<std::pair<QString, QString>> &values) override { ++writes, real.write(values); }
+    void write(const QList<std::pair<QString, std::optional<QString>>> &values) override { ++writes, real.write(values); }
     bool showActive() { return w->show(), QTest::qWaitForWindowActive(w); }
     QList<QLineEdit *> boxes() const { return {w->txtEXE, w->txtSI, w->txtAudio, w->txtCDSI}; }
     QPushButton *button(int i) const { return QList{w->Browse1, w->Browse2, w->Browse3, w->Browse4}[i]; }
@@ -74,8 +74,9 @@ private Q_SLOTS:
     void everyWayOfClosingSavesAllFour()
     {
         QFETCH(int, how);
-        Window win;
-        win.real.write({{Key::VideoDVD, u"old"_s}, {Key::DVDSI, u"old"_s}, {Key::AudioCD, u"old"_s}, {Key::CDSI, u"old"_s}});
+        TestEnv env;
+        env.settings().write({{Key::VideoDVD, u"old"_s}, {Key::DVDSI, u"old"_s}, {Key::AudioCD, u"old"_s}, {Key::CDSI, u"old"_s}});
+        Window win(&env.settings());
         QVERIFY(win.showActive());
         win.setTexts({u"/usr/bin/vlc"_s, QString(), u"/usr/bin/cd"_s, u"/music"_s});   // the empty one replaces "old" too
         if (how == 0)
@@ -85,7 +86,7 @@ private Q_SLOTS:
         else
             QTest::keyClick(win.w->txtCDSI, Qt::Key(how));
         QVERIFY(!win.w->isVisible() && win.writes == 1 && untrapped.isEmpty());
-        QCOMPARE(bytesOf(win.env.settingsPath()), "[Tarvic]\nVideoDVD=/usr/bin/vlc\nDVDSI=\nAudioCD=/usr/bin/cd\nCDSI=/music\n"_ba);
+        QCOMPARE(bytesOf(env.settings().filePath()), "[Tarvic]\nVideoDVD=/usr/bin/vlc\nDVDSI=\nAudioCD=/usr/bin/cd\nCDSI=/music\n"_ba);
     }
 
     // Typed into every box, saved by Esc, and shown again by the next run's window.

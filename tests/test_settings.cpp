@@ -1,6 +1,7 @@
 // The settings file on disk: hand-written files read as written and kept line for
-// line by a save, special files refused untouched, saves through links, a full
-// file system, two processes saving at once, and where the file is looked for.
+// line by a save, special files refused untouched, saves through links and hard
+// links keeping ACLs and attributes, a full file system, a save killed half-way,
+// two processes saving at once, and where the file is looked for.
 #include "platform/config_paths.h"
 #include "profile/profile_file.h"
 #include "settings/settings_store.h"
@@ -9,6 +10,7 @@
 #include <QtTest>
 #include <cstring>
 #include <sys/fsuid.h>
+#include <sys/resource.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -26,7 +28,7 @@ namespace {
 
 const QStringList Keys = {Key::VideoDVD, Key::DVDSI, Key::AudioCD, Key::CDSI};
 
-QList<std::pair<QString, QString>> pairs(const QStringList &values)
+QList<std::pair<QString, std::optional<QString>>> pairs(const QStringList &values)
 {
     return {{Keys[0], values[0]}, {Keys[1], values[1]}, {Keys[2], values[2]}, {Keys[3], values[3]}};
 }
@@ -185,7 +187,13 @@ private Q_SLOTS:
         QTest::newRow("links in a loop") << "loop" << "cannot be read (Too many levels of symbolic links)"
                                          << "cannot be written (Too many levels of symbolic links)";
         QTest::newRow("read-only file") << "read-only" << "" << "cannot be written (Permission denied)";
-        QTest::newRow("read-only folder") << "read-only folder" << "" << "cannot be written (Permission denied)";
+        QTest::newRow("read-only folder") << "read-only folder" << ""
+                                          << "cannot be written: its folder % may not be written (Permission denied), so its lock file "
+                                             "Halvane.ini.lock cannot be made there";
+        QTest::newRow("a folder in the lock's place") << "lock folder" << ""
+                                                      << "cannot be written: its lock file Halvane.ini.lock in % is a folder";
+        QTest::newRow("another user's lock") << "another user's lock" << ""
+                                             << "cannot be written: its lock file Halvane.ini.lock in % belongs to another user";
     }
 
     void specialFilesAreRefusedAndLeftAsTheyAre()
@@ -226,17 +234,25 @@ private Q_SLOTS:
             touch(file, utf16le(u"[Tarvic]\r\nAudioCD=\xD800x\r\n"_s));
         } else if (kind == u"loop") {
             QVERIFY(QFile::link(u"Halvane.ini"_s, file));
-        } else if (kind.startsWith(u"read-only")) {
+        } else if (kind == u"lock folder") {
+            touch(file, text);
+            makeFolder(file + u".lock"_s);
+        } else if (kind.startsWith(u"read-only") || kind == u"another user's lock") {
             touch(file, text);
             QVERIFY(::chown(native, owner, owner) == 0 && ::chown(QFile::encodeName(env.configHome()), owner, owner) == 0);
-            QVERIFY(::chmod(kind == u"read-only" ? native.constData() : QFile::encodeName(env.configHome()).constData(), 0555) == 0);
+            if (kind.startsWith(u"read-only"))
+                QVERIFY(::chmod(kind == u"read-only" ? native.constData() : QFile::encodeName(env.configHome()).constData(), 0555) == 0);
+            else if (::geteuid() != 0)
+                QSKIP("a file of another user needs root");
+            else
+                touch(file + u".lock"_s);   // root's
         }
         const QString stampBefore = stamp(file) + stamp(aside + u"/node"_s) + stamp(aside + u"/pipe"_s);
         const QStringList listingBefore = listing(env.configHome()) + listing(aside);
         const QString prefix = u"75: Path/File access error: the settings file "_s + file + u' ';
         const QString canonicalAside = QFileInfo(aside).canonicalFilePath();
 
-        const bool asOwner = kind.startsWith(u"read-only");
+        const bool asOwner = kind.startsWith(u"read-only") || kind == u"another user's lock";
         if (asOwner)
             ::setfsuid(owner);
         const QString readFailure = errorOf([&] { QCOMPARE(env.settings().read(Key::AudioCD), u"/old/cd"_s); });
@@ -245,10 +261,11 @@ private Q_SLOTS:
         ::chmod(QFile::encodeName(env.configHome()), 0755);
 
         QCOMPARE(readFailure, readError.isEmpty() ? QString() : prefix + QString(readError).replace(u'@', canonicalAside));
-        QCOMPARE(writeFailure, prefix + QString(writeError.isEmpty() ? readError : writeError).replace(u'@', canonicalAside));
+        QCOMPARE(writeFailure, prefix + QString(writeError.isEmpty() ? readError : writeError).replace(u'@', canonicalAside)
+                                            .replace(u'%', env.configHome()));
         QCOMPARE(stamp(file) + stamp(aside + u"/node"_s) + stamp(aside + u"/pipe"_s), stampBefore);
         QCOMPARE(listing(env.configHome()) + listing(aside), listingBefore);
-        if (asOwner)
+        if (asOwner || kind == u"lock folder")
             QCOMPARE(bytesOf(file), text);
     }
 
@@ -279,6 +296,86 @@ private Q_SLOTS:
         env.settings().write(pairs(Saved));
         QCOMPARE(bytesOf(real), "[Tarvic]\n"_ba + SavedLines);
         QVERIFY(QFileInfo(env.settingsPath()).isSymLink());
+    }
+
+    // A save keeps the file's ACL and user attributes (a user let read it still
+    // may); a file with a second hard link is written in place, so both names see it.
+    void aSaveKeepsAclAttributesAndHardLinks()
+    {
+        TestEnv env;
+        const QString file = env.settingsPath(), second = env.configHome() + u"/second.ini"_s;
+        const auto run = [](const QString &program, const QStringList &args) {
+            QProcess p;
+            p.start(program, args);
+            return p.waitForFinished() && p.exitCode() == 0 ? p.readAllStandardOutput() : "<failed>"_ba;
+        };
+        const auto meta = [&] {
+            return run(u"getfacl"_s, {u"-p"_s, file}) + run(u"getfattr"_s, {u"-d"_s, u"-m"_s, u"^user\\."_s, file});
+        };
+        touch(file, "[Other]\nk=v\n");
+        QVERIFY(::chmod(QFile::encodeName(file), 0600) == 0);
+        QCOMPARE(run(u"setfacl"_s, {u"-m"_s, u"u:nobody:r"_s, file}), QByteArray());
+        QCOMPARE(run(u"setfattr"_s, {u"-n"_s, u"user.origin"_s, u"-v"_s, u"by hand"_s, file}), QByteArray());
+        const QByteArray before = meta();
+        QVERIFY2(before.contains("user:nobody:r--") && before.contains("user.origin=\"by hand\""), before.constData());
+        env.settings().write(pairs(Saved));
+        QCOMPARE(bytesOf(file), "[Other]\nk=v\n\n[Tarvic]\n"_ba + SavedLines);
+        QCOMPARE(meta(), before);
+
+        QVERIFY(::link(QFile::encodeName(file), QFile::encodeName(second)) == 0);
+        const auto inode = [&] {
+            struct stat st;
+            return ::stat(QFile::encodeName(file), &st) == 0 ? st.st_ino : 0;
+        };
+        const ino_t inodeBefore = inode();
+        env.settings().write(pairs(tagged(u"t"_s)));
+        QCOMPARE(inode(), inodeBefore);
+        HalvaneSettings other(second);
+        QCOMPARE(readAll(other), tagged(u"t"_s));
+        QCOMPARE(meta(), before);
+        QCOMPARE(listing(env.configHome()), (QStringList{u"Halvane.ini"_s, u"second.ini"_s, u"tarvic"_s}));
+    }
+
+    // A save killed half-way (by the file-size limit's SIGXFSZ) leaves its new file,
+    // or, writing in place, a damaged file beside the copy of the old one. The next
+    // save clears such leftovers of processes gone and edits the old text.
+    void aSaveKilledHalfWayIsMendedByTheNext_data()
+    {
+        QTest::addColumn<bool>("inPlace");
+        QTest::newRow("renamed") << false;
+        QTest::newRow("in place, for a second hard link") << true;
+    }
+
+    void aSaveKilledHalfWayIsMendedByTheNext()
+    {
+        QFETCH(bool, inPlace);
+        TestEnv env;
+        const QString file = env.settingsPath();
+        const QByteArray old = "[Tarvic]\nCDSI=" + QByteArray(4000, 'o') + "\n";
+        touch(file, old);
+        if (inPlace)
+            QVERIFY(::link(QFile::encodeName(file), QFile::encodeName(env.configHome() + u"/second.ini"_s)) == 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            const rlimit none{0, 0}, cut{rlim_t(old.size() + 100), rlim_t(old.size() + 100)};
+            ::setrlimit(RLIMIT_CORE, &none);
+            ::setrlimit(RLIMIT_FSIZE, &cut);
+            try {
+                env.settings().write({{Key::AudioCD, QString(1000, u'n')}});
+            } catch (...) {
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        QVERIFY(::waitpid(child, &status, 0) == child);
+        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ, qPrintable(QString::number(status)));
+        const QRegularExpression leftover(u"^\\.Halvane\\.ini\\.%1\\."_s.arg(child));
+        QCOMPARE(listing(env.configHome()).filter(leftover).size(), 1);
+        QCOMPARE(bytesOf(file) == old, !inPlace);
+        env.settings().write({{Key::AudioCD, u"/new/cd"_s}});
+        QCOMPARE(bytesOf(file), old + "AudioCD=/new/cd\n");
+        QCOMPARE(listing(env.configHome()).filter(u"Halvane"_s), QStringList{u"Halvane.ini"_s});
     }
 
     // The old file stays whole when the disk fills up, and nothing is left behind.

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # "/c": what is typed is saved on Esc into a hand-written settings file, which keeps
 # every other line, and the next run on a video DVD starts it; the two pickers fill
-# their boxes and leave nothing in the configuration folder; a settings file that
-# cannot be read ends the program after the error box, also after a Yes to
-# "configure it now?".
+# their boxes and leave nothing in the configuration folder; two windows open at
+# once and a hand edit while they are open each keep the others' changes; a
+# settings file that cannot be read ends the program after the error box, also
+# after a Yes to "configure it now?".
 . "$(dirname "$0")/lib.sh"
 ini=$XDG_CONFIG_HOME/Halvane.ini
 # A player whose name needs quotes in the file: it ends in a blank.
@@ -51,6 +52,32 @@ grep -qxF "DVDSI=$WORK/start in"$'\r' "$ini" || fail "the folder picked is not s
 [ "$(ls -A "$XDG_CONFIG_HOME" | tr '\n' ' ')" = "Halvane.ini tarvic " ] \
     || fail "the configuration folder holds: $(ls -A "$XDG_CONFIG_HOME")"
 echo "PASS both pickers fill their boxes and leave nothing but Halvane.ini"
+
+# Two windows open on one file, then a hand edit: each window saves only the box
+# its user changed, every other key as the file holds it at that save.
+printf '[Tarvic]\nVideoDVD=/old/dvd\nAudioCD=/old/cd\n' >"$ini"
+"$TARVIC" /c >"$WORK/out-a" 2>&1 &
+first=$!
+win_a=$(wait_window "Program Configuration")
+start_app /c
+for _ in $(seq 150); do
+    win_b=$(xdotool search --onlyvisible --name "^Program Configuration\$" 2>/dev/null | grep -vx "$win_a" | head -n1 || true)
+    [ -n "$win_b" ] && break
+    sleep 0.1
+done
+[ -n "$win_b" ] || fail "no second configuration window: $(cat "$WORK/out")"
+printf '; edited by hand\n[Tarvic]\nVideoDVD=/hand/dvd\nAudioCD=/old/cd\nCDSI=/hand/cd si\n' >"$ini"
+press "$win_a" ctrl+a
+xdotool type --delay 10 "/a/dvd"
+xdotool key --clearmodifiers Escape
+wait "$first" || fail "the first window ended badly: $(cat "$WORK/out-a")"
+press "$win_b" Tab Tab Tab Tab ctrl+a
+xdotool type --delay 10 "/b/cd"
+xdotool key --clearmodifiers Escape
+[ "$(wait_exit)" = 0 ] || fail "the second window ended badly: $(cat "$WORK/out")"
+diff <(printf '; edited by hand\n[Tarvic]\nVideoDVD=/a/dvd\nAudioCD=/b/cd\nCDSI=/hand/cd si\nDVDSI=\n') "$ini" \
+    || fail "a window undid a change made elsewhere"
+echo "PASS two windows and a hand edit at once: each change stays"
 
 rm "$ini" && mkdir "$ini"
 start_app /c
