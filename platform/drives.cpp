@@ -68,7 +68,10 @@ std::optional<QByteArray> pathOfFileUri(const QString &text, QString *why)
 
 } // namespace
 
-Drives::Drives(DriveMap map, OpticalDevices &optical) : m_map(std::move(map)), m_optical(optical) {}
+Drives::Drives(DriveMap map, OpticalDevices &optical, QByteArray deviceFolder)
+    : m_map(std::move(map)), m_optical(optical), m_deviceFolder(std::move(deviceFolder))
+{
+}
 
 DriveEntry Drives::entry(QChar letter) const
 {
@@ -90,9 +93,14 @@ MediumDrive Drives::lookUpMedium(const QString &argumentText)
     if (!uri && !argumentText.startsWith(QLatin1Char('/')))
         return {};
     QString why;
-    const std::optional<QByteArray> path = uri ? pathOfFileUri(argumentText, &why) : QFile::encodeName(argumentText);
+    std::optional<QByteArray> path = uri ? pathOfFileUri(argumentText, &why) : QFile::encodeName(argumentText);
     if (!path)
         return {{}, RuntimeError(Err::PathNotFound, why)};
+    // GNOME hands an audio CD over as GVfs's folder of it (".../gvfs/cdda:host=sr0"),
+    // where its tracks are sound files: the disc is the drive's.
+    const QByteArray name = path->mid(path->lastIndexOf('/') + 1);
+    if (path->contains("/gvfs/") && name.startsWith("cdda:host=") && name.size() > 10)
+        path = m_deviceFolder + '/' + name.mid(10);
 
     struct stat st {};
     const bool exists = ::stat(path->constData(), &st) == 0;

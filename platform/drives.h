@@ -20,7 +20,8 @@ struct MediumDrive
 class Drives
 {
 public:
-    Drives(DriveMap map, OpticalDevices &optical);
+    // deviceFolder holds the device nodes named by their name alone.
+    Drives(DriveMap map, OpticalDevices &optical, QByteArray deviceFolder = "/dev");
 
     DriveEntry entry(QChar letter) const;
 
@@ -29,8 +30,9 @@ public:
     // letter of the map that leads there (a folder entry resolving to that folder, a
     // device entry whose device is that device or is mounted on that folder), else the
     // first letter from D: that the map does not use, given to the medium for this
-    // object's life (the map is not changed). Anything else names no medium, so "/x" and
-    // "e:" keep their meaning; the same text gets the same answer again.
+    // object's life (the map is not changed). GVfs's folder of an audio CD stands for
+    // its drive. Anything else names no medium, so "/x" and "e:" keep their meaning;
+    // the same text gets the same answer again.
     MediumDrive driveOfMedium(const QString &argumentText);
 
     // 0 no such drive, 1 no disc, 2 a disc is in. A folder drive holds a disc when its
@@ -55,6 +57,7 @@ private:
 
     DriveMap m_map;
     OpticalDevices &m_optical;
+    QByteArray m_deviceFolder;
     std::optional<DriveEntry> m_temporary;
     std::optional<std::pair<QString, MediumDrive>> m_medium;
 };

@@ -53,7 +53,7 @@ private Q_SLOTS:
     // mapped nowhere; each disc's autorun program is named after it.
     void handlesTheMediumItNames_data()
     {
-        QTest::addColumn<QString>("argument");   // B, C, L: the discs' folders and a link to B; N, M: device nodes
+        QTest::addColumn<QString>("argument");   // B, C, L: the discs' folders and a link to B; N, M: device nodes; V: GVfs's
         QTest::addColumn<QString>("outcome");
         const QString usage = u"Tarvic Usage: Drive %1 does not exist\r\n\r\nUsage:\r\nTarvic <driveletter>:\r\nTarvic /c"_s;
         QTest::newRow("folder mapped to E:") << u"B"_s << u"E:\\b.exe in B"_s;
@@ -62,6 +62,7 @@ private Q_SLOTS:
         QTest::newRow("file URI of localhost") << u"file://localhostU"_s << u"E:\\b.exe in B"_s;
         QTest::newRow("folder no letter maps") << u"C"_s << u"F:\\c.exe in C"_s;
         QTest::newRow("device node of G:") << u"N"_s << u"Disc Request: No disc was found in drive G:.  Please insert a disc and try again"_s;
+        QTest::newRow("GNOME's GVfs folder of an audio CD in G:") << u"V"_s << u"Disc Request: No disc was found in drive G:.  Please insert a disc and try again"_s;
         QTest::newRow("device no letter maps") << u"M"_s << u"Disc Request: No disc was found in drive F:.  Please insert a disc and try again"_s;
         QTest::newRow("/x") << u"/x"_s << usage.arg(u"/X"_s);
         QTest::newRow("no such path") << u"/nonexistent/tarvic"_s << usage.arg(u"/N"_s);
@@ -91,7 +92,8 @@ private Q_SLOTS:
         env.mapDrive(u'e', discs[u"b"_s]);
         const QString link = env.newFolder(u"links"_s) + u"/b"_s;
         QVERIFY(QFile::link(discs[u"b"_s], link));
-        const QString nodes = env.newFolder(u"nodes"_s);
+        const QString nodes = env.deviceFolder();
+        makeFolder(nodes);
         // Loop devices' numbers far above any in use; nothing opens these nodes.
         for (const auto &[name, minor] : {std::pair{"g", 4000}, {"n", 4000}, {"m", 4001}})
             QCOMPARE(::mknod(QFile::encodeName(nodes + u'/' + QLatin1String(name)).constData(), S_IFBLK | 0600,
@@ -100,7 +102,8 @@ private Q_SLOTS:
         const QString uri = QString::fromLatin1(QUrl::toPercentEncoding(discs[u"b"_s], "/"));
         argument.replace(u"localhostU"_s, u"localhost"_s + uri).replace(u"file://U"_s, u"file://"_s + uri);
         const QHash<QChar, QString> named{{u'B', discs[u"b"_s]}, {u'C', discs[u"c"_s]}, {u'L', link},
-                                          {u'N', nodes + u"/n"_s}, {u'M', nodes + u"/m"_s}};
+                                          {u'N', nodes + u"/n"_s}, {u'M', nodes + u"/m"_s},
+                                          {u'V', env.newFolder(u"run/gvfs"_s) + u"/cdda:host=n"_s}};
         if (!argument.isEmpty() && named.contains(argument.front()))
             argument.replace(0, 1, named[argument.front()]);
         mainTarvic program(env.services());
