@@ -7,8 +7,16 @@ home=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-launch.XXXXXX")
 manifest=${TARVIC_BUILD:?the build folder}/install_manifest.txt
 # cmake --install rewrites the build's manifest; a real installation's must survive.
 [ -f "$manifest" ] && cp "$manifest" "$prefix.saved"
-trap 'if [ -f "$prefix.saved" ]; then mv -f "$prefix.saved" "$manifest"; else rm -f "$manifest"; fi; rm -rf "$prefix" "$home"' EXIT
+trap 'if [ -f "$prefix.saved" ]; then mv -f "$prefix.saved" "$manifest"; else rm -f "$manifest"; fi; stop_launched; rm -rf "$prefix" "$home"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# A tarvic that the launches below left waiting (in a box nobody sees), by its process id.
+stop_launched() {
+    local pid
+    for pid in $(pgrep -x tarvic || true); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "XDG_CONFIG_HOME=$home/config" && kill "$pid" 2>/dev/null
+    done
+    return 0
+}
 cmake --install "$TARVIC_BUILD" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
 expected=$(printf '%s\n' bin/tarvic share/man/man1/tarvic.1 share/applications/tarvic{,-configure}.desktop \
     share/solid/actions/tarvic.desktop \
@@ -39,7 +47,7 @@ ln -s "$home/disc A" "$XDG_CONFIG_HOME/tarvic/drives/d:"
 ln -s "$home/disc B" "$XDG_CONFIG_HOME/tarvic/drives/e:"
 launched() {
     rm -f "$home/started"
-    PATH="$prefix/bin:$PATH" gio launch "$prefix/share/applications/tarvic.desktop" "$@" 2>"$home/gio.err" ||
+    PATH="$prefix/bin:$PATH" gio launch "$prefix/share/applications/tarvic.desktop" "$@" >"$home/gio.out" 2>"$home/gio.err" ||
         fail "gio launch $*: $(cat "$home/gio.err")"
     for _ in $(seq 150); do [ -s "$home/started" ] && break; sleep 0.1; done
     sleep 0.5   # a second start would show by now
