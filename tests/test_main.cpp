@@ -53,28 +53,28 @@ private Q_SLOTS:
     // mapped nowhere; each disc's autorun program is named after it.
     void handlesTheMediumItNames_data()
     {
-        QTest::addColumn<QString>("argument");   // B, C, L: the discs' folders and a link to B; N, M: device nodes; V: GVfs's
+        // B, C, L: the discs' folders and a link to B; N, M: device nodes; V: GVfs's folder of N
+        QTest::addColumn<QString>("argument");
         QTest::addColumn<QString>("outcome");
         const QString usage = u"Tarvic Usage: Drive %1 does not exist\r\n\r\nUsage:\r\nTarvic <driveletter>:\r\nTarvic /c"_s;
+        const QString request = u"Disc Request: No disc was found in drive %1.  Please insert a disc and try again"_s;
+        const QString error = u"Error: An error has occured: Path not found: %1, 76"_s;
         QTest::newRow("folder mapped to E:") << u"B"_s << u"E:\\b.exe in B"_s;
         QTest::newRow("through a link, with a slash") << u"L/"_s << u"E:\\b.exe in B"_s;
         QTest::newRow("file URI, percent-encoded") << u"file://U"_s << u"E:\\b.exe in B"_s;
         QTest::newRow("file URI of localhost") << u"file://localhostU"_s << u"E:\\b.exe in B"_s;
         QTest::newRow("folder no letter maps") << u"C"_s << u"F:\\c.exe in C"_s;
-        QTest::newRow("device node of G:") << u"N"_s << u"Disc Request: No disc was found in drive G:.  Please insert a disc and try again"_s;
-        QTest::newRow("GNOME's GVfs folder of an audio CD in G:") << u"V"_s << u"Disc Request: No disc was found in drive G:.  Please insert a disc and try again"_s;
-        QTest::newRow("device no letter maps") << u"M"_s << u"Disc Request: No disc was found in drive F:.  Please insert a disc and try again"_s;
+        QTest::newRow("device node of G:") << u"N"_s << request.arg(u"G:"_s);
+        QTest::newRow("GNOME's GVfs folder of an audio CD in G:") << u"V"_s << request.arg(u"G:"_s);
+        QTest::newRow("device no letter maps") << u"M"_s << request.arg(u"F:"_s);
         QTest::newRow("/x") << u"/x"_s << usage.arg(u"/X"_s);
         QTest::newRow("no such path") << u"/nonexistent/tarvic"_s << usage.arg(u"/N"_s);
         QTest::newRow("/c") << u"/c"_s << QString();
-        QTest::newRow("URI of another host") << u"file://elsewhere/media/x"_s
-                                             << u"Error: An error has occured: Path not found: file://elsewhere/media/x is on "
-                                                "elsewhere, not on this machine, 76"_s;
-        QTest::newRow("URI of nothing") << u"file:///nonexistent/tarvic"_s
-                                        << u"Error: An error has occured: Path not found: file:///nonexistent/tarvic is no "
-                                           "folder and no block device, 76"_s;
-        QTest::newRow("escaped slash") << u"file://U%2Fx"_s
-                                       << u"Error: An error has occured: Path not found: file://U%2Fx is no file URI of this machine, 76"_s;
+        QTest::newRow("URI of another host")
+            << u"file://elsewhere/media/x"_s << error.arg(u"file://elsewhere/media/x is on elsewhere, not on this machine"_s);
+        QTest::newRow("URI of nothing")
+            << u"file:///nonexistent/tarvic"_s << error.arg(u"file:///nonexistent/tarvic is no folder and no block device"_s);
+        QTest::newRow("escaped slash") << u"file://U%2Fx"_s << error.arg(u"file://U%2Fx is no file URI of this machine"_s);
     }
 
     void handlesTheMediumItNames()
