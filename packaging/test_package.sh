@@ -46,7 +46,8 @@ for path in "${listed[@]}"; do
     [ -d "$path" ] && [ ! -L "$path" ] || files+=("$path")
 done
 for want in /usr/bin/tarvic /usr/share/doc/tarvic/copyright /usr/share/man/man1/tarvic.1.gz \
-    /usr/share/applications/tarvic.desktop /usr/share/metainfo/com.halvane.tarvic.metainfo.xml; do
+    /usr/share/applications/tarvic.desktop /usr/share/solid/actions/tarvic.desktop \
+    /usr/share/metainfo/com.halvane.tarvic.metainfo.xml; do
     printf '%s\n' "${files[@]}" | grep -qx "$want" || fail "the package lacks $want; it has: ${files[*]}"
 done
 [ -x /usr/bin/tarvic ] || fail "/usr/bin/tarvic is not a program"

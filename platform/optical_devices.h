@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <optional>
+#include <sys/stat.h>
 
 namespace tarvic {
 
@@ -32,6 +33,23 @@ public:
     // nullopt when it has no file system (an audio CD). Throws RuntimeError when
     // mounting fails.
     virtual std::optional<QByteArray> mountPoint(const QByteArray &device, bool mountIfNeeded) = 0;
+
+    // The number of the block device that holds the device's medium: a block device's
+    // own, or the loop device's of an image attached now. Attaches nothing.
+    virtual std::optional<dev_t> blockNumber(const QByteArray &device)
+    {
+        struct stat st {};
+        if (::stat(device.constData(), &st) != 0 || !S_ISBLK(st.st_mode))
+            return std::nullopt;
+        return st.st_rdev;
+    }
+
+    // The block device whose whole file system a folder shows, from the mount table.
+    virtual std::optional<dev_t> mountedOn(const QByteArray &folder)
+    {
+        Q_UNUSED(folder);
+        return std::nullopt;
+    }
 };
 
 // Stands in where no device layer is wired: every device drive reports no disc.

@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 using namespace tarvic;
 
@@ -29,22 +30,31 @@ int main(int argc, char *argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     const QString argumentText = arguments.join(QLatin1Char(' '));
 
+    // Made first and so gone last: the devices' bus connection ends before Qt does.
+    int qtArgc = 1;
+    std::optional<QApplication> app;
+
+    LinuxOpticalDevices optical;
+    Drives drives(DriveMap(driveMapFolder(), [] { return listOpticalDrives(); }), optical);
+
     // The drive is marked as being handled for the whole run, before anything touches
     // it and as early as can be, so that tarvic-watch starts no second tarvic for an
     // insertion made here (an image attached). Without the mark tarvic works all the same.
     DriveLock handling;
-    if (argumentText != QLatin1String("/c"))
-        if (const auto letter = DriveMap::letterOf(mainTarvic::targetDriveFor(argumentText)))
-            handling.hold(*letter);
+    if (argumentText != QLatin1String("/c")) {
+        try {
+            if (const auto letter = DriveMap::letterOf(mainTarvic::targetDriveFor(argumentText, drives)))
+                handling.hold(*letter);
+        } catch (const RuntimeError &) {
+            // Main says why, in its own box.
+        }
+    }
 
-    int qtArgc = 1;
-    QApplication app(qtArgc, argv);
+    app.emplace(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvic"));
     QApplication::setApplicationVersion(QStringLiteral(TARVIC_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    LinuxOpticalDevices optical;
-    Drives drives(DriveMap(driveMapFolder(), [] { return listOpticalDrives(); }), optical);
     DrivePaths paths(drives);
     SystemStarter starter(paths);
     QtMessageBoxes boxes;
@@ -65,6 +75,6 @@ int main(int argc, char *argv[])
     program.Main(argumentText);
     if (!program.forms().anyLoaded())
         return 0;
-    QObject::connect(&program.forms(), &Forms::lastUnloaded, &app, [] { QCoreApplication::exit(0); });
-    return app.exec();
+    QObject::connect(&program.forms(), &Forms::lastUnloaded, &*app, [] { QCoreApplication::exit(0); });
+    return QApplication::exec();
 }

@@ -35,6 +35,14 @@ QString mainTarvic::targetDriveFor(const QString &argumentText)
     return upper.left(end);
 }
 
+QString mainTarvic::targetDriveFor(const QString &argumentText, Drives &drives)
+{
+    const MediumDrive medium = drives.driveOfMedium(argumentText);
+    if (medium.refusal)
+        throw *medium.refusal;
+    return medium.letter ? QString(*medium.letter) + QLatin1Char(':') : targetDriveFor(argumentText);
+}
+
 QString mainTarvic::usageText(const QString &drive)
 {
     return QStringLiteral("Drive ") + drive + QStringLiteral(" does not exist") + CrLf + CrLf + QStringLiteral("Usage:")
@@ -54,7 +62,7 @@ void mainTarvic::Main(const QString &argumentText)
             m_forms.frmConfigure().show();
             return;
         }
-        TargetDrive = targetDriveFor(argumentText);
+        TargetDrive = targetDriveFor(argumentText, m_services.paths.drives());
         if (m_forms.frmTarvic().Pellor.DriveStatus(TargetDrive) == 0) {
             m_services.boxes.show(usageText(TargetDrive), Mb::Information, QStringLiteral("Tarvic Usage"));
             m_forms.unloadTarvic();

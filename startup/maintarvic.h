@@ -18,6 +18,7 @@
 //   SystemStarter (platform/) splits the command line, finds the program, starts it
 namespace tarvic {
 
+class Drives;
 class RuntimeError;
 
 // The start-up procedure: reads the argument text, checks the drive, waits for a
@@ -27,8 +28,9 @@ class mainTarvic
 public:
     explicit mainTarvic(Services &services);
 
-    // The drive being handled: "D:" for no argument, else the first two characters
-    // of the upper-cased argument text. Empty in configuration mode.
+    // The drive being handled: "D:" for no argument, the letter of a medium's drive
+    // for a medium's folder or device, else the first two characters of the
+    // upper-cased argument text. Empty in configuration mode.
     QString TargetDrive;
 
     void Main(const QString &argumentText);
@@ -38,6 +40,9 @@ public:
     // The first two characters of the upper-cased text, a character being a whole
     // code point; "D:" for the empty text.
     static QString targetDriveFor(const QString &argumentText);
+    // The same, with a medium's folder, file URI or device node given its drive's
+    // letter; throws RuntimeError for a medium that cannot be handled.
+    static QString targetDriveFor(const QString &argumentText, Drives &drives);
     static QString usageText(const QString &drive);
     static QString errorText(const RuntimeError &error);
 

@@ -147,6 +147,13 @@ private Q_SLOTS:
         QVERIFY(tarvic.waitForFinished());
         QVERIFY(!DriveLock::isHeld(u'E'));
 
+        // A medium's folder that no letter maps is marked by the letter it gets for the run.
+        tarvic.start(QStringLiteral(TARVIC_BINARY), {env.newFolder(u"other disc"_s)});
+        QTRY_VERIFY_WITH_TIMEOUT(DriveLock::isHeld(u'D'), 10000);
+        QCOMPARE(tarvic.state(), QProcess::Running);
+        tarvic.kill();
+        QVERIFY(tarvic.waitForFinished());
+
         // The folder of the marks cannot be made: the disc's program starts all the same.
         QVERIFY(QDir(path(u"run"_s)).removeRecursively());
         test::makeFolder(path(u"run"_s));

@@ -365,6 +365,26 @@ std::optional<QByteArray> LinuxOpticalDevices::mountPoint(const QByteArray &devi
     return mountThroughMounters(device, QStringLiteral("the disc in %1").arg(QFile::decodeName(device)));
 }
 
+std::optional<dev_t> LinuxOpticalDevices::blockNumber(const QByteArray &device)
+{
+    const NodeInfo info = m_node->inspect(device);
+    if (info.type == NodeInfo::BlockDevice)
+        return info.rdev;
+    if (info.type != NodeInfo::RegularFile)
+        return std::nullopt;
+    const std::optional<LoopDevice> loop = loopDeviceOf(*m_node, info, m_sysBlockPath);
+    return loop ? std::optional(loop->number) : std::nullopt;
+}
+
+std::optional<dev_t> LinuxOpticalDevices::mountedOn(const QByteArray &folder)
+{
+    QFile info(m_mountInfoPath);
+    if (!info.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const std::optional<MountInfoEntry> mount = mountOn(parseMountInfo(info.readAll()), folder);
+    return mount ? std::optional(::makedev(mount->major, mount->minor)) : std::nullopt;
+}
+
 std::optional<LoopDevice> loopDeviceOf(DeviceNode &node, const NodeInfo &image, const QString &sysBlockPath)
 {
     const QDir root(sysBlockPath);

@@ -36,6 +36,8 @@ public:
     int status(const QByteArray &device, Asking asking) override;
     QList<int> audioTracks(const QByteArray &device) override;
     std::optional<QByteArray> mountPoint(const QByteArray &device, bool mountIfNeeded) override;
+    std::optional<dev_t> blockNumber(const QByteArray &device) override;
+    std::optional<dev_t> mountedOn(const QByteArray &folder) override;
 
     // A drive still spinning up is asked again this often, for this long.
     static constexpr std::chrono::milliseconds PollInterval{250};

@@ -155,4 +155,12 @@ std::optional<QByteArray> mountPointOf(const QList<MountInfoEntry> &table, unsig
     return std::nullopt;
 }
 
+std::optional<MountInfoEntry> mountOn(const QList<MountInfoEntry> &table, QByteArrayView folder)
+{
+    for (auto it = table.crbegin(); it != table.crend(); ++it)
+        if (it->mountPoint == folder)
+            return it->root == "/" ? std::optional(*it) : std::nullopt;
+    return std::nullopt;
+}
+
 } // namespace tarvic

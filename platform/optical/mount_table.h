@@ -39,4 +39,9 @@ QList<FstabEntry> parseFstab(QByteArrayView text);
 // one of the whole file system wins, then the earliest.
 std::optional<QByteArray> mountPointOf(const QList<MountInfoEntry> &table, unsigned major, unsigned minor);
 
+// The device whose whole file system is what a folder shows: of the mounts on it
+// the latest, which hides those before it; nullopt when that one is a part of a file
+// system (a bind mount of a folder) or nothing is mounted there.
+std::optional<MountInfoEntry> mountOn(const QList<MountInfoEntry> &table, QByteArrayView folder);
+
 } // namespace tarvic

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The real program on the real udisks2 stack under Xvfb: a disc image mapped as e::
 # is attached and mounted and its autorun program starts in the disc's root, twice on
-# one loop device; a loop device with nothing attached asks for its disc until it has one.
+# one loop device; set up with udisksctl, it is handled when handed over by its device or
+# its mount folder, mapped or not; a loop device with nothing attached asks for its
+# disc until it has one.
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../whole/lib.sh"
 . "$here/real_stack.sh"
@@ -52,6 +54,24 @@ ran "a second run"
 [ "$(losetup --noheadings --output NAME --associated "$WORK/game.img")" = "$first" ] || fail "attached again: $(losetup -a)"
 echo "PASS the second run found $first attached already"
 umount "$(findmnt --noheadings --output TARGET --source "$first")"
+for _ in $(seq 50); do [ -z "$(losetup --noheadings --associated "$WORK/game.img")" ] && break; sleep 0.1; done
+
+# As a desktop hands a medium over: the device, the mount folder, its URI; E: maps the
+# image, and without that entry the device gets a letter of its own.
+dev=$(udisksctl loop-setup --no-user-interaction --read-only --file "$WORK/game.img" | sed -n 's/^Mapped file .* as \(.*\)\.$/\1/p')
+[ -b "$dev" ] || fail "udisksctl attached nothing"
+loops+=("$dev")
+udisksctl mount --no-user-interaction --block-device "$dev" >/dev/null || fail "udisksctl did not mount $dev"
+point=$(findmnt --noheadings --output TARGET --source "$dev" | head -n1)
+for arg in "$dev" "$point" "file://$point"; do
+    start_app "$arg"
+    ran "tarvic $arg"
+done
+rm "$drives/e::"
+start_app "$dev"
+ran "tarvic $dev, which no letter maps"
+umount "$point"
+losetup --detach "$dev" 2>/dev/null || true
 
 # A loop device with nothing attached: no disc, until the image is attached to it.
 loop=$(losetup --find --show --read-only "$WORK/game.img")

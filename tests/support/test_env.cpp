@@ -118,7 +118,8 @@ void TestEnv::link(const QString &entry, const QString &target)
 Drives &TestEnv::drives()
 {
     if (!m_drives)
-        m_drives = std::make_unique<Drives>(DriveMap(mapFolder()), optical ? *optical : m_noOptical);
+        m_drives = std::make_unique<Drives>(DriveMap(mapFolder()), optical ? *optical : m_noOptical,
+                                            QFile::encodeName(deviceFolder()));
     return *m_drives;
 }
 

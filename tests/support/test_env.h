@@ -68,6 +68,8 @@ public:
 
     QString configHome() const { return m_home.path(); }
     QString mapFolder() const;
+    // Stands for /dev where a device is known by its name alone.
+    QString deviceFolder() const { return m_home.filePath(QStringLiteral("dev")); }
     QString settingsPath() const;
 
     // A fresh folder under the environment, to stand for a disc or anything else.
