@@ -5,6 +5,7 @@
 #include "platform/runtime_error.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -124,7 +125,7 @@ void closeAllBut(int keep)
 }
 
 // Runs in the grandchild, after fork: only async-signal-safe calls from here on.
-[[noreturn]] void becomeProgram(char *const argv[], int errorFd, int devNull)
+[[noreturn]] void becomeProgram(char *const argv[], char *const envp[], int errorFd, int devNull)
 {
     // Its own session: a hang-up or Ctrl-C meant for us does not reach the program.
     ::setsid();
@@ -148,7 +149,7 @@ void closeAllBut(int keep)
     }
     closeAllBut(errorFd);   // errorFd itself goes at exec (CLOEXEC)
 
-    ::execve(argv[0], argv, environ);
+    ::execve(argv[0], argv, envp);
     const int e = errno;
     [[maybe_unused]] auto w = ::write(errorFd, &e, sizeof e);
     ::_exit(127);
@@ -156,12 +157,26 @@ void closeAllBut(int keep)
 
 } // namespace
 
-void spawnDetached(const QList<QByteArray> &argv)
+void spawnDetached(const QList<QByteArray> &argv, const QList<QByteArray> &environment)
 {
     std::vector<char *> args;
     for (const QByteArray &a : argv)
         args.push_back(const_cast<char *>(a.constData()));
     args.push_back(nullptr);
+    // Built before the fork: the child may not allocate.
+    std::vector<char *> envp;
+    for (char **e = environ; *e; ++e) {
+        const QByteArrayView entry(*e);
+        const auto named = [&entry](const QByteArray &added) {
+            const qsizetype name = added.indexOf('=');
+            return name > 0 && entry.startsWith(QByteArrayView(added).first(name + 1));
+        };
+        if (std::none_of(environment.cbegin(), environment.cend(), named))
+            envp.push_back(*e);
+    }
+    for (const QByteArray &added : environment)
+        envp.push_back(const_cast<char *>(added.constData()));
+    envp.push_back(nullptr);
     const QString name = QFile::decodeName(argv.first());
 
     int pipeFds[2];
@@ -193,7 +208,7 @@ void spawnDetached(const QList<QByteArray> &argv)
     if (child == 0) {
         const pid_t grandchild = ::fork();
         if (grandchild == 0)
-            becomeProgram(args.data(), pipeFds[1], devNull);
+            becomeProgram(args.data(), envp.data(), pipeFds[1], devNull);
         if (grandchild < 0) {
             const int e = errno;
             [[maybe_unused]] auto w = ::write(pipeFds[1], &e, sizeof e);
