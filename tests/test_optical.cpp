@@ -381,6 +381,20 @@ private Q_SLOTS:
         QVERIFY(QDir(sys + u"/loop5"_s).removeRecursively());
         QCOMPARE(errorOf(mount), u"71: Disk not ready: the disc image %1 could not be attached: udisks2: Not authorized"_s.arg(image));
         QCOMPARE(attacher->calls, 1);
+
+        // Handed over by tarvic-watch: that loop device's disc, read through the image
+        // file (the node is root's alone), never attached; gone once it holds another.
+        const QString node = env.newFolder(u"dev"_s) + u"/loop5"_s;
+        if (::mknod(QFile::encodeName(node), S_IFBLK | 0600, makedev(7, 5)) != 0)
+            QSKIP("only root makes device nodes");
+        loop(u"loop5"_s, image, "0\n", "7:5\n");
+        touch(mountInfo, "51 22 7:5 / " + QFile::encodeName(disc) + " ro - iso9660 /dev/loop5 ro\n");
+        devices.handOver(QFile::encodeName(image), QFile::encodeName(node));
+        QCOMPARE(devices.status(QFile::encodeName(image), OpticalDevices::Asking::Afresh), 2);
+        QCOMPARE(devices.mountPoint(QFile::encodeName(image), true), QFile::encodeName(disc));
+        loop(u"loop5"_s, env.configHome() + u"/folders/isos/other.iso"_s, "0\n", "7:5\n");
+        QCOMPARE(errorOf(mount), u"71: Disk not ready: the medium %1 that tarvic-watch saw arrive is gone"_s.arg(node));
+        QCOMPARE(attacher->calls, 1);
     }
 
     void trackFilesFollowTheTableOfContents_data()

@@ -337,7 +337,10 @@ LinuxOpticalDevices::Learnt LinuxOpticalDevices::probe(const QByteArray &device)
 {
     const NodeInfo info = m_node->inspect(device);
     if (!m_handedFor.isEmpty() && device == m_handedFor) {
-        Learnt learnt = probeBlockDevice(m_medium, handedMedium(info));
+        const NodeInfo medium = handedMedium(info);
+        // The loop device holds this very image: the file is read, since the loop
+        // device is root's and the disk group's alone.
+        Learnt learnt = info.type == NodeInfo::RegularFile ? probeImage(device) : probeBlockDevice(m_medium, medium);
         if (learnt.status != 2)
             throwMediumGone(m_medium);
         return learnt;
