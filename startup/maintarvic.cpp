@@ -65,7 +65,7 @@ void mainTarvic::Main(const QString &argumentText)
         }
         dispatch();
     } catch (const NothingToDo &quiet) {
-        std::fprintf(stderr, "tarvic %s: %s\n", qPrintable(TargetDrive), quiet.what());
+        std::fprintf(stderr, "tarvic %s %s\n", qPrintable(TargetDrive), quiet.what());
         m_forms.unloadTarvic();
     } catch (const RuntimeError &error) {
         errorHandler(error);
