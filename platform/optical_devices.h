@@ -1,11 +1,22 @@
 #pragma once
 
+#include "platform/runtime_error.h"
+
 #include <QByteArray>
 #include <QList>
 #include <optional>
 #include <sys/stat.h>
 
 namespace tarvic {
+
+// This run has nothing to do on its drive after all and ends without a box: another
+// tarvic has just attached and mounted the same disc image and handles it, or the
+// medium that tarvic-watch handed over is gone already.
+class NothingToDo : public RuntimeError
+{
+public:
+    using RuntimeError::RuntimeError;
+};
 
 // What the drive services need to know of the device behind an "e::" entry: an
 // optical drive, any other block device (a USB stick, its partition, a loop device),

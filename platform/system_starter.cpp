@@ -6,6 +6,7 @@
 #include "platform/wine_drive.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -125,7 +126,7 @@ void closeAllBut(int keep)
 }
 
 // Runs in the grandchild, after fork: only async-signal-safe calls from here on.
-[[noreturn]] void becomeProgram(char *const argv[], int errorFd, int devNull, bool quiet = false)
+[[noreturn]] void becomeProgram(char *const argv[], char *const envp[], int errorFd, int devNull, bool quiet = false)
 {
     // Its own session: a hang-up or Ctrl-C meant for us does not reach the program.
     ::setsid();
@@ -151,7 +152,7 @@ void closeAllBut(int keep)
         ::_exit(127);
     closeAllBut(errorFd);   // errorFd itself goes at exec (CLOEXEC)
 
-    ::execve(argv[0], argv, environ);
+    ::execve(argv[0], argv, envp);
     const int e = errno;
     [[maybe_unused]] auto w = ::write(errorFd, &e, sizeof e);
     ::_exit(127);
@@ -159,12 +160,26 @@ void closeAllBut(int keep)
 
 } // namespace
 
-void spawnDetached(const QList<QByteArray> &argv)
+void spawnDetached(const QList<QByteArray> &argv, const QList<QByteArray> &environment)
 {
     std::vector<char *> args;
     for (const QByteArray &a : argv)
         args.push_back(const_cast<char *>(a.constData()));
     args.push_back(nullptr);
+    // Built before the fork: the child may not allocate.
+    std::vector<char *> envp;
+    for (char **e = environ; *e; ++e) {
+        const QByteArrayView entry(*e);
+        const auto named = [&entry](const QByteArray &added) {
+            const qsizetype name = added.indexOf('=');
+            return name > 0 && entry.startsWith(QByteArrayView(added).first(name + 1));
+        };
+        if (std::none_of(environment.cbegin(), environment.cend(), named))
+            envp.push_back(*e);
+    }
+    for (const QByteArray &added : environment)
+        envp.push_back(const_cast<char *>(added.constData()));
+    envp.push_back(nullptr);
     const QString name = QFile::decodeName(argv.first());
 
     int pipeFds[2];
@@ -196,7 +211,7 @@ void spawnDetached(const QList<QByteArray> &argv)
     if (child == 0) {
         const pid_t grandchild = ::fork();
         if (grandchild == 0)
-            becomeProgram(args.data(), pipeFds[1], devNull);
+            becomeProgram(args.data(), envp.data(), pipeFds[1], devNull);
         if (grandchild < 0) {
             const int e = errno;
             [[maybe_unused]] auto w = ::write(pipeFds[1], &e, sizeof e);
@@ -243,7 +258,7 @@ int runQuietly(const QList<QByteArray> &argv, int timeoutMs)
         return -1;
     const pid_t child = ::fork();
     if (child == 0)
-        becomeProgram(args.data(), 2, devNull, true);   // a failed exec is only a status
+        becomeProgram(args.data(), environ, 2, devNull, true);   // a failed exec is only a status
     ::close(devNull);
     if (child < 0)
         return -1;

@@ -29,13 +29,20 @@ int main(int argc, char *argv[])
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const QString argumentText = arguments.join(QLatin1Char(' '));
+    // The medium tarvic-watch saw arrive: for this run only, not for what it starts.
+    const QByteArray medium = qgetenv("TARVIC_MEDIUM");
+    qunsetenv("TARVIC_MEDIUM");
 
     // Made first and so gone last: the devices' bus connection ends before Qt does.
     int qtArgc = 1;
     std::optional<QApplication> app;
 
     LinuxOpticalDevices optical;
-    Drives drives(DriveMap(driveMapFolder(), [] { return listOpticalDrives(); }), optical);
+    const DriveMap map(driveMapFolder(), [] { return listOpticalDrives(); });
+    if (const auto letter = DriveMap::letterOf(mainTarvic::targetDriveFor(argumentText)); letter && !medium.isEmpty())
+        if (const DriveEntry entry = map.find(*letter); entry.kind == DriveEntry::Device)
+            optical.handOver(entry.target, medium);
+    Drives drives(map, optical);
 
     // The drive is marked as being handled for the whole run, before anything touches
     // it and as early as can be, so that tarvic-watch starts no second tarvic for an

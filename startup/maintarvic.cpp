@@ -3,10 +3,13 @@
 #include "chooser/frmtarvic.h"
 #include "configure/frmconfigure.h"
 #include "platform/drive_paths.h"
+#include "platform/optical_devices.h"
 #include "platform/program_starter.h"
 #include "platform/runtime_error.h"
 #include "settings/settings_store.h"
 #include "ui/message_boxes.h"
+
+#include <cstdio>
 
 namespace tarvic {
 
@@ -69,6 +72,9 @@ void mainTarvic::Main(const QString &argumentText)
             return;
         }
         dispatch();
+    } catch (const NothingToDo &quiet) {
+        std::fprintf(stderr, "tarvic %s %s\n", qPrintable(TargetDrive), quiet.what());
+        m_forms.unloadTarvic();
     } catch (const RuntimeError &error) {
         errorHandler(error);
     } catch (const std::bad_alloc &) {

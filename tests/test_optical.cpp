@@ -101,6 +101,24 @@ QByteArray mbrHead()
     return head;
 }
 
+// Root reads every file; without these capabilities (this thread only) it meets
+// permissions like anyone. Counting says whether it could give them up.
+struct PermissionsCount
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2]{};
+    bool counting = false;
+    PermissionsCount()
+    {
+        __user_cap_data_struct lowered[2]{};
+        if (::syscall(SYS_capget, &header, caps) != 0 || ::syscall(SYS_capget, &header, lowered) != 0)
+            return;
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        counting = ::syscall(SYS_capset, &header, lowered) == 0 || ::geteuid() != 0;
+    }
+    ~PermissionsCount() { ::syscall(SYS_capset, &header, caps); }
+};
+
 // D: on the scripted /dev/sr1, two mounters in line (udisks2 and fstab in the program),
 // a mount table and the disc's file system of our own.
 struct Rig
@@ -305,15 +323,10 @@ private Q_SLOTS:
                                                {u"iso"_s, isoHead()}};
         if (images.contains(kind))
             touch(path, images[kind]);
-        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-        __user_cap_data_struct caps[2]{}, lowered[2]{};
-        QVERIFY(::syscall(SYS_capget, &header, caps) == 0 && ::syscall(SYS_capget, &header, lowered) == 0);
-        const auto restore = qScopeGuard([&] { ::syscall(SYS_capset, &header, caps); });
+        std::optional<PermissionsCount> asAnyone;
         if (kind == u"unreadable") {
             QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
-            // Root reads every file; without these capabilities (this thread only) it meets permissions like anyone.
-            lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-            if (::syscall(SYS_capset, &header, lowered) != 0 && ::geteuid() == 0)
+            if (!asAnyone.emplace().counting)
                 QSKIP("root reads every file and cannot give that up here");
         }
         LinuxOpticalDevices devices(std::make_unique<LinuxDeviceNode>(), {}, nullptr, env.newFolder(u"none"_s) + u"/x"_s,
@@ -368,6 +381,20 @@ private Q_SLOTS:
         QVERIFY(QDir(sys + u"/loop5"_s).removeRecursively());
         QCOMPARE(errorOf(mount), u"71: Disk not ready: the disc image %1 could not be attached: udisks2: Not authorized"_s.arg(image));
         QCOMPARE(attacher->calls, 1);
+
+        // Handed over by tarvic-watch: that loop device's disc, read through the image
+        // file (the node is root's alone), never attached; gone once it holds another.
+        const QString node = env.newFolder(u"dev"_s) + u"/loop5"_s;
+        if (::mknod(QFile::encodeName(node), S_IFBLK | 0600, makedev(7, 5)) != 0)
+            QSKIP("only root makes device nodes");
+        loop(u"loop5"_s, image, "0\n", "7:5\n");
+        touch(mountInfo, "51 22 7:5 / " + QFile::encodeName(disc) + " ro - iso9660 /dev/loop5 ro\n");
+        devices.handOver(QFile::encodeName(image), QFile::encodeName(node));
+        QCOMPARE(devices.status(QFile::encodeName(image), OpticalDevices::Asking::Afresh), 2);
+        QCOMPARE(devices.mountPoint(QFile::encodeName(image), true), QFile::encodeName(disc));
+        loop(u"loop5"_s, env.configHome() + u"/folders/isos/other.iso"_s, "0\n", "7:5\n");
+        QCOMPARE(errorOf(mount), u"71: Disk not ready: the medium %1 that tarvic-watch saw arrive is gone"_s.arg(node));
+        QCOMPARE(attacher->calls, 1);
     }
 
     void trackFilesFollowTheTableOfContents_data()
@@ -414,6 +441,10 @@ private Q_SLOTS:
         QTest::newRow("data disc mounted by the second") << "D"_ba << down + u"M"_s << started;
         QTest::newRow("refused by the first") << "D"_ba << u"F:udisks2: Not authorized|M"_s
                                               << failed + u"udisks2: Not authorized, 71"_s;
+        QTest::newRow("data disc mounted where another user's folder keeps us out")
+            << "D"_ba << u"-"_s
+            << u"Error: An error has occured: Permission denied: the disc in /dev/sr1 is mounted at %M by another user "
+               "and cannot be read here (Permission denied), 70"_s;
         QTest::newRow("neither to be had") << "D"_ba << down + u"U:/etc/fstab has no entry for /dev/sr1"_s
                                            << failed + u"udisks2 is not running; /etc/fstab has no entry for /dev/sr1, 71"_s;
     }
@@ -429,8 +460,17 @@ private Q_SLOTS:
         touch(rig.disc + u"/SETUP.EXE"_s, "MZ");
         rig.first->answer = mounters.section(u'|', 0, 0);
         rig.second->answer = mounters.section(u'|', 1);
+        // udisks2 mounts another user's disc under /media/<user>, mode 0750.
+        const QString users = QFileInfo(rig.disc).path();
+        const auto reopen = qScopeGuard([&] { QFile::setPermissions(users, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
+        std::optional<PermissionsCount> asAnyone;
+        if (mounters == u"-") {
+            QVERIFY(QFile::setPermissions(users, {}));
+            if (!asAnyone.emplace().counting)
+                QSKIP("root reads every folder and cannot give that up here");
+        }
         // Listed but not the disc's: major and minor swapped, another drive, a bind mount of a folder on it.
-        if (mounters.isEmpty())
+        if (mounters.isEmpty() || mounters == u"-")
             touch(rig.mountInfo, "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n90 22 1:11 / /run/x rw shared:2 - tmpfs x rw\n"
                                  "91 22 11:0 / /media/other\\040drive ro - iso9660 /dev/sr0 ro\n"
                                  "97 22 11:1 /setup /srv/bind ro shared:5 master:1 - iso9660 /dev/sr1 ro\n98 22 11:1 / "

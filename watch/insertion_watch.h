@@ -22,7 +22,9 @@ class InsertionWatch
 {
 public:
     using DriveLister = std::function<QList<DriveEntry>()>;
-    using Launcher = std::function<bool(QChar letter)>;   // true when tarvic started
+    // Starts tarvic for the letter, handing it the block device the medium arrived in;
+    // true when it started.
+    using Launcher = std::function<bool(QChar letter, const QByteArray &device)>;
     using Logger = std::function<void(const QString &line)>;
     using Handled = std::function<bool(QChar letter)>;    // a tarvic is handling it
 

@@ -82,14 +82,16 @@ int main(int argc, char *argv[])
     }
     QCoreApplication app(argc, argv);
     const DriveMap map(driveMapFolder(), [] { return listOpticalDrives(); });
-    const auto launch = [once](QChar letter) {
+    const auto launch = [once](QChar letter, const QByteArray &device) {
         const QByteArray program = tarvicProgram();
         bool started = false;
         if (program.isEmpty()) {
             say(QStringLiteral("cannot start tarvic %1: there is no tarvic beside tarvic-watch or on PATH").arg(letter));
         } else {
             try {
-                spawnDetached({program, QString(letter).toLatin1() + ':'});
+                // That tarvic handles this medium, and ends quietly once it is gone; it
+                // never attaches an image of its own.
+                spawnDetached({program, QString(letter).toLatin1() + ':'}, {"TARVIC_MEDIUM=" + device});
                 started = true;
             } catch (const RuntimeError &e) {
                 say(QStringLiteral("cannot start tarvic %1: %2").arg(letter).arg(e.description()));

@@ -8,12 +8,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
 #include <grp.h>
 #include <linux/cdrom.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace tarvic {
 
@@ -87,6 +92,87 @@ QStringList partitionsOf(const QString &sysBlock, dev_t number)
     return found;
 }
 
+// The device number of the loop device `name` (under sysBlock) when it holds the whole
+// image, the same file (device and inode), not one removed since.
+std::optional<dev_t> loopHolding(DeviceNode &node, const QDir &sysBlock, const QString &name, const NodeInfo &image)
+{
+    const QString loop = sysBlock.filePath(name + QStringLiteral("/loop/"));
+    const QByteArray backing = readSysFile(loop + QStringLiteral("backing_file"));
+    if (backing.isEmpty() || backing.endsWith(" (deleted)") || readSysFile(loop + QStringLiteral("offset")) != "0")
+        return std::nullopt;
+    const NodeInfo file = node.inspect(backing);
+    if (file.type != NodeInfo::RegularFile || file.dev != image.dev || file.inode != image.inode)
+        return std::nullopt;
+    const QByteArray number = readSysFile(sysBlock.filePath(name + QStringLiteral("/dev")));
+    const qsizetype colon = number.indexOf(':');
+    bool okMajor = false, okMinor = false;
+    const unsigned major = number.left(colon).toUInt(&okMajor), minor = number.mid(colon + 1).toUInt(&okMinor);
+    if (colon < 0 || !okMajor || !okMinor)
+        return std::nullopt;
+    return ::makedev(major, minor);
+}
+
+// A mount point we may not enter is another user's mount (udisks2 mounts under
+// /media/<user>, mode 0750): said as such, not as a path that is missing.
+QByteArray readable(const QByteArray &point, const QString &what)
+{
+    const int fd = ::open(point.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return point;
+    }
+    const int err = errno;
+    if (err != EACCES && err != EPERM)
+        return point;
+    throw RuntimeError(Err::PermissionDenied,
+                       QStringLiteral("Permission denied: %1 is mounted at %2 by another user and cannot be read here (%3)")
+                           .arg(what, QFile::decodeName(point), systemReason(err)));
+}
+
+// A descriptor of the image file of its own, for its advisory lock (flock): the one
+// handed to udisks2 lives on in the loop device. Never a file put in its place.
+int openForLock(const QByteArray &image, const NodeInfo &info)
+{
+    const int fd = ::open(image.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != info.dev || st.st_ino != info.inode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool tryLock(int fd, int operation)
+{
+    int r;
+    while ((r = ::flock(fd, operation | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    return r == 0;
+}
+
+// Waits, a bounded time, for the lock another process holds.
+void waitForLock(int fd, int operation, const QString &what)
+{
+    const auto until = std::chrono::steady_clock::now() + LinuxOpticalDevices::AttachPatience;
+    while (!tryLock(fd, operation)) {
+        if (errno != EWOULDBLOCK)
+            return;
+        if (std::chrono::steady_clock::now() > until)
+            throw RuntimeError(Err::DiskNotReady, QStringLiteral("Disk not ready: %1 could not be attached: another process "
+                                                                 "has been attaching it for %2 s")
+                                                      .arg(what)
+                                                      .arg(LinuxOpticalDevices::AttachPatience.count() / 1000));
+        const timespec pause{0, 20'000'000};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
+[[noreturn]] void throwMediumGone(const QByteArray &medium)
+{
+    throw NothingToDo(Err::DiskNotReady, QStringLiteral("Disk not ready: the medium %1 that tarvic-watch saw arrive is gone")
+                                             .arg(QFile::decodeName(medium)));
+}
+
 const QString NotADrive = QStringLiteral(
     "; an e:: entry links to a block device (an optical drive, a USB stick or its partition, a loop device) or to a "
     "disc image");
@@ -112,7 +198,10 @@ LinuxOpticalDevices::LinuxOpticalDevices(std::unique_ptr<DeviceNode> node,
 {
 }
 
-LinuxOpticalDevices::~LinuxOpticalDevices() = default;
+LinuxOpticalDevices::~LinuxOpticalDevices()
+{
+    releaseImage();
+}
 
 std::optional<QList<LinuxOpticalDevices::Track>> LinuxOpticalDevices::tableOfContents()
 {
@@ -247,6 +336,15 @@ LinuxOpticalDevices::Learnt LinuxOpticalDevices::probeImage(const QByteArray &de
 LinuxOpticalDevices::Learnt LinuxOpticalDevices::probe(const QByteArray &device)
 {
     const NodeInfo info = m_node->inspect(device);
+    if (!m_handedFor.isEmpty() && device == m_handedFor) {
+        const NodeInfo medium = handedMedium(info);
+        // The loop device holds this very image: the file is read, since the loop
+        // device is root's and the disk group's alone.
+        Learnt learnt = info.type == NodeInfo::RegularFile ? probeImage(device) : probeBlockDevice(m_medium, medium);
+        if (learnt.status != 2)
+            throwMediumGone(m_medium);
+        return learnt;
+    }
     switch (info.type) {
     case NodeInfo::Missing:
         if (gone(info.error))
@@ -326,16 +424,53 @@ std::optional<QByteArray> LinuxOpticalDevices::imageMountPoint(const QByteArray 
                                                                bool mountIfNeeded)
 {
     const QString what = QStringLiteral("the disc image %1").arg(QFile::decodeName(image));
-    // Attached already, by us or anyone: that loop device, not a second one.
-    if (const std::optional<LoopDevice> loop = loopDeviceOf(*m_node, info, m_sysBlockPath)) {
-        if (const auto point = mountedAt(loop->number))
-            return point;
-        if (!mountIfNeeded)
-            return std::nullopt;
-        return mountThroughMounters(loop->node, what + QStringLiteral(" (attached as %1)").arg(QFile::decodeName(loop->node)));
+    const auto attachedAs = [&what](const LoopDevice &loop) {
+        return what + QStringLiteral(" (attached as %1)").arg(QFile::decodeName(loop.node));
+    };
+    // The run that has an image in hand holds its lock: alone while it attaches and
+    // mounts it, shared from then on until it ends. Another run for the same file (a
+    // double click, another letter) waits for the mount and leaves the disc to it.
+    const bool inHand = m_imageLock >= 0 && m_lockedImage.dev == info.dev && m_lockedImage.inode == info.inode;
+    bool otherRun = false;
+    if (!inHand) {
+        releaseImage();
+        m_imageLock = openForLock(image, info);
+        m_lockedImage = info;
+        if (m_imageLock >= 0 && !tryLock(m_imageLock, LOCK_EX)) {
+            otherRun = true;
+            waitForLock(m_imageLock, LOCK_SH, what);
+        }
     }
-    if (!mountIfNeeded)
-        return std::nullopt;
+    try {
+        std::optional<LoopDevice> loop = loopDeviceOf(*m_node, info, m_sysBlockPath);
+        std::optional<QByteArray> point = loop ? mountedAt(loop->number) : std::nullopt;
+        if (point && otherRun)
+            throw NothingToDo(Err::DiskNotReady, QStringLiteral("Disk not ready: %1 is mounted at %2 by another tarvic, which "
+                                                                "handles it")
+                                                     .arg(attachedAs(*loop), QFile::decodeName(*point)));
+        // The other run ended without the disc mounted: this one tries.
+        if (otherRun && m_imageLock >= 0)
+            waitForLock(m_imageLock, LOCK_EX, what);
+        if (point)
+            point = readable(*point, attachedAs(*loop));
+        else if (!mountIfNeeded)
+            return std::nullopt;
+        else if ((loop = loopDeviceOf(*m_node, info, m_sysBlockPath)))
+            point = mountThroughMounters(loop->node, attachedAs(*loop));
+        else
+            point = attach(image, what);
+        if (m_imageLock >= 0)
+            tryLock(m_imageLock, LOCK_SH);
+        return point;
+    } catch (...) {
+        if (!inHand)
+            releaseImage();
+        throw;
+    }
+}
+
+QByteArray LinuxOpticalDevices::attach(const QByteArray &image, const QString &what)
+{
     const MountAttempt attempt = m_attacher ? m_attacher->attach(image)
                                             : MountAttempt{MountAttempt::Unavailable, {}, QStringLiteral("udisks2 is not running")};
     if (attempt.outcome == MountAttempt::Mounted)
@@ -346,23 +481,70 @@ std::optional<QByteArray> LinuxOpticalDevices::imageMountPoint(const QByteArray 
     throw RuntimeError(Err::DiskNotReady, QStringLiteral("Disk not ready: %1 could not be attached: %2").arg(what, why));
 }
 
-std::optional<QByteArray> LinuxOpticalDevices::mountPoint(const QByteArray &device, bool mountIfNeeded)
+void LinuxOpticalDevices::releaseImage()
 {
-    const NodeInfo info = m_node->inspect(device);
-    if (info.type == NodeInfo::RegularFile)
-        return imageMountPoint(device, info, mountIfNeeded);
-    if (info.type != NodeInfo::BlockDevice)
-        return std::nullopt;
+    if (m_imageLock >= 0)
+        ::close(m_imageLock);
+    m_imageLock = -1;
+}
+
+std::optional<QByteArray> LinuxOpticalDevices::blockMountPoint(const QByteArray &device, const QByteArray &node,
+                                                               dev_t number, const QString &what, bool mountIfNeeded)
+{
     // By device number, so /dev/cdrom finds what was mounted as /dev/sr0.
-    if (const auto point = mountedAt(info.rdev))
-        return point;
+    if (const auto point = mountedAt(number))
+        return readable(*point, what);
     if (!mountIfNeeded)
         return std::nullopt;
     // An audio CD has no file system to mount.
     const Learnt &learnt = recent(device);
     if (learnt.tracks && std::none_of(learnt.tracks->cbegin(), learnt.tracks->cend(), [](const Track &t) { return t.data; }))
         return std::nullopt;
-    return mountThroughMounters(device, QStringLiteral("the disc in %1").arg(QFile::decodeName(device)));
+    return mountThroughMounters(node, what);
+}
+
+NodeInfo LinuxOpticalDevices::handedMedium(const NodeInfo &entry)
+{
+    const NodeInfo medium = m_node->inspect(m_medium);
+    bool same = medium.type == NodeInfo::BlockDevice;
+    if (same && entry.type == NodeInfo::RegularFile)
+        same = loopHolding(*m_node, QDir(m_sysBlockPath), QFileInfo(QFile::decodeName(m_medium)).fileName(), entry)
+            == medium.rdev;
+    else if (same)
+        same = entry.type == NodeInfo::BlockDevice && entry.rdev == medium.rdev;
+    if (!same)
+        throwMediumGone(m_medium);
+    return medium;
+}
+
+void LinuxOpticalDevices::handOver(const QByteArray &device, const QByteArray &medium)
+{
+    m_handedFor = device;
+    m_medium = medium;
+    m_learnt.remove(device);
+}
+
+std::optional<QByteArray> LinuxOpticalDevices::mountPoint(const QByteArray &device, bool mountIfNeeded)
+{
+    const NodeInfo info = m_node->inspect(device);
+    if (!m_handedFor.isEmpty() && device == m_handedFor) {
+        const NodeInfo medium = handedMedium(info);
+        try {
+            return blockMountPoint(device, m_medium, medium.rdev,
+                                   QStringLiteral("the medium in %1").arg(QFile::decodeName(m_medium)), mountIfNeeded);
+        } catch (const NothingToDo &) {
+            throw;
+        } catch (const RuntimeError &) {
+            handedMedium(info);   // gone while it was being mounted: nothing to say
+            throw;
+        }
+    }
+    if (info.type == NodeInfo::RegularFile)
+        return imageMountPoint(device, info, mountIfNeeded);
+    if (info.type != NodeInfo::BlockDevice)
+        return std::nullopt;
+    return blockMountPoint(device, device, info.rdev, QStringLiteral("the disc in %1").arg(QFile::decodeName(device)),
+                           mountIfNeeded);
 }
 
 std::optional<dev_t> LinuxOpticalDevices::blockNumber(const QByteArray &device)
@@ -388,23 +570,9 @@ std::optional<dev_t> LinuxOpticalDevices::mountedOn(const QByteArray &folder)
 std::optional<LoopDevice> loopDeviceOf(DeviceNode &node, const NodeInfo &image, const QString &sysBlockPath)
 {
     const QDir root(sysBlockPath);
-    for (const QString &name : root.entryList({QStringLiteral("loop*")}, QDir::Dirs | QDir::System)) {
-        const QString loop = root.filePath(name + QStringLiteral("/loop/"));
-        QByteArray backing = readSysFile(loop + QStringLiteral("backing_file"));
-        // Only the whole image is the disc; a file removed since has another inode now.
-        if (backing.isEmpty() || backing.endsWith(" (deleted)") || readSysFile(loop + QStringLiteral("offset")) != "0")
-            continue;
-        const NodeInfo file = node.inspect(backing);
-        if (file.type != NodeInfo::RegularFile || file.dev != image.dev || file.inode != image.inode)
-            continue;
-        const QByteArray number = readSysFile(root.filePath(name + QStringLiteral("/dev")));
-        const qsizetype colon = number.indexOf(':');
-        bool okMajor = false, okMinor = false;
-        const unsigned major = number.left(colon).toUInt(&okMajor), minor = number.mid(colon + 1).toUInt(&okMinor);
-        if (colon < 0 || !okMajor || !okMinor)
-            continue;
-        return LoopDevice{"/dev/" + QFile::encodeName(name), ::makedev(major, minor)};
-    }
+    for (const QString &name : root.entryList({QStringLiteral("loop*")}, QDir::Dirs | QDir::System))
+        if (const auto number = loopHolding(node, root, name, image))
+            return LoopDevice{"/dev/" + QFile::encodeName(name), *number};
     return std::nullopt;
 }
 

@@ -39,11 +39,20 @@ public:
     std::optional<dev_t> blockNumber(const QByteArray &device) override;
     std::optional<dev_t> mountedOn(const QByteArray &folder) override;
 
+    // tarvic-watch saw `medium` (a block device node) arrive in the drive whose entry
+    // is `device`: questions about that drive are asked of that medium alone. An image
+    // is never attached for it; once it is gone, or no longer holds the image, they
+    // raise NothingToDo.
+    void handOver(const QByteArray &device, const QByteArray &medium);
+
     // A drive still spinning up is asked again this often, for this long.
     static constexpr std::chrono::milliseconds PollInterval{250};
     static constexpr std::chrono::milliseconds SettleTime{5000};
     // How long what a status question learnt answers the questions that follow it.
     static constexpr std::chrono::milliseconds RecentFor{2000};
+    // How long a run waits for another process attaching and mounting the same image:
+    // as long as udisks2 may take over all of it.
+    static constexpr std::chrono::milliseconds AttachPatience{60000};
 
 private:
     struct Track
@@ -67,6 +76,11 @@ private:
     std::optional<QByteArray> mountedAt(dev_t number);
     QByteArray mountThroughMounters(const QByteArray &device, const QString &what);
     std::optional<QByteArray> imageMountPoint(const QByteArray &image, const NodeInfo &info, bool mountIfNeeded);
+    std::optional<QByteArray> blockMountPoint(const QByteArray &device, const QByteArray &node, dev_t number,
+                                              const QString &what, bool mountIfNeeded);
+    QByteArray attach(const QByteArray &image, const QString &what);
+    void releaseImage();
+    NodeInfo handedMedium(const NodeInfo &entry);
 
     std::unique_ptr<DeviceNode> m_node;
     std::vector<std::unique_ptr<DiscMounter>> m_mounters;
@@ -74,6 +88,10 @@ private:
     QString m_mountInfoPath;
     QString m_sysBlockPath;
     QHash<QByteArray, Learnt> m_learnt;
+    int m_imageLock = -1;   // the image this run has in hand, by its file
+    NodeInfo m_lockedImage;
+    QByteArray m_handedFor;
+    QByteArray m_medium;
 };
 
 // The loop device that holds a whole image (by the backing file's device and

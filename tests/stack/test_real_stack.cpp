@@ -125,8 +125,15 @@ private Q_SLOTS:
     void anImageIsAttachedOnceAndDispatched()
     {
         Disc disc;
-        disc.env.mapDevice(u'e', disc.image);
-        const QString first = disc.runOnE();
+        // Each run a new process, gone before the next: nothing remembered but what the machine shows.
+        const auto runAfresh = [&disc] {
+            TestEnv env;
+            LinuxOpticalDevices devices;
+            env.optical = &devices;
+            env.mapDevice(u'e', disc.image);
+            return Disc::runOnE(env);
+        };
+        const QString first = runAfresh();
         const QStringList loops = loopsOf(disc.image);
         QCOMPARE(loops.size(), 1);
         const QStringList points = mountsOf(loops[0]);
@@ -136,12 +143,7 @@ private Q_SLOTS:
         QCOMPARE(sysLoopFile(loops[0], u"../ro"_s), u"1"_s);
         QCOMPARE(sysLoopFile(loops[0], u"autoclear"_s), u"1"_s);
 
-        // A new process: nothing remembered but what the machine shows.
-        TestEnv later;
-        LinuxOpticalDevices again;
-        later.optical = &again;
-        later.mapDevice(u'e', disc.image);
-        QCOMPARE(Disc::runOnE(later), first);
+        QCOMPARE(runAfresh(), first);
         QCOMPARE(loopsOf(disc.image), loops);
         QCOMPARE(mountsOf(loops[0]), points);
 

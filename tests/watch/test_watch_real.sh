@@ -3,9 +3,11 @@
 # loop device (by udisksctl, as a user would, or by losetup) starts "tarvic E:" once;
 # detached and attached again, once more; an image the map does not name, never.
 # Then as a user would meet it: the real tarvic beside the watcher, started for the
-# image that udisksctl attached, starts the disc's autorun program in its root; and
-# "tarvic E:" typed for that image while it is not attached attaches it itself, and
-# the watcher leaves that insertion to it: the program runs once.
+# image that udisksctl attached, starts the disc's autorun program in its root;
+# "tarvic E:" typed twice at once and "tarvic F:" for the same image while it is not
+# attached attach it once, the watcher leaves that insertion to them, and the program
+# runs once; an image attached and detached within 20 ms starts a tarvic that ends
+# quietly and attaches nothing.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../stack/real_stack.sh"
@@ -21,7 +23,7 @@ stop_watch() {
 cleanup() {
     stop_watch
     local l point
-    for l in "${loops[@]}"; do
+    for l in "${loops[@]}" $(losetup --noheadings --output NAME --associated "$work/game.img" 2>/dev/null); do
         for point in $(findmnt --noheadings --output TARGET --source "$l" 2>/dev/null); do umount "$point" 2>/dev/null; done
         losetup -d "$l" 2>/dev/null || true
     done
@@ -110,19 +112,68 @@ for point in $(findmnt --noheadings --output TARGET --source "$loop"); do
 done
 echo "PASS attaching the image mapped as e:: ran its autorun program in the disc's root through the real tarvic"
 
-# Typed by the user with the watcher running: tarvic attaches the image itself.
+# Typed by the user with the watcher running, twice at once (a double click) and for
+# F:, the same image: one tarvic attaches and mounts it, the others wait for that and
+# leave the disc to it; no box (offscreen it would never end), the program runs once.
+ln -s "$work/game.img" "$work/config/tarvic/drives/f::"
 detach "$loop"
 waits_for 1 "E: $loop taken out"
 rm -f "$work/ran" "$work/ran.runs"
-XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen WATCH_RECORD=$work/ran \
-    timeout 60 "$(dirname "$watch")/tarvic" E: || fail "tarvic E: failed"
-loop=$(losetup --noheadings --output NAME --associated "$work/game.img" | head -n1)
-[ -n "$loop" ] || fail "tarvic E: did not attach $work/game.img"
-loops+=("$loop")
-waits_for 1 "E: image in $loop: "
-[ "$(said "E: image in $loop: tarvic is already handling E:, not started again")" = 1 ] \
+pids=()
+for letter in E: E: F:; do
+    XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen WATCH_RECORD=$work/ran \
+        timeout 60 "$(dirname "$watch")/tarvic" "$letter" 2>>"$work/tarvic.log" &
+    pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid" || fail "a tarvic failed: $(cat "$work/tarvic.log")"; done
+mapfile -t attached < <(losetup --noheadings --output NAME --associated "$work/game.img")
+loops+=("${attached[@]}")
+[ "${#attached[@]}" = 1 ] || fail "the image is attached ${#attached[@]} times"
+loop=${attached[0]}
+[ "$(findmnt --noheadings --output TARGET --source "$loop" | wc -l)" = 1 ] || fail "mounted more than once: $(findmnt --source "$loop")"
+[ "$(grep -c "by another tarvic, which handles it" "$work/tarvic.log")" = 2 ] \
+    || fail "not the two other runs left the disc to the first: $(cat "$work/tarvic.log")"
+waits_for 1 "image in $loop: "
+[ "$(said "image in $loop: tarvic is already handling")" = 1 ] \
     || fail "the watcher did not leave the image that tarvic attached to it"
 real_stack_wait 20 test -s "$work/ran.runs" || fail "the disc's program did not run"
 [ "$(said "starting tarvic")" = 1 ] && [ "$(cat "$work/ran.runs")" = ran ] \
     || fail "the disc's program ran $(wc -l <"$work/ran.runs") times"
-echo "PASS tarvic E: attaching the image itself beside the watcher ran the disc's program once"
+echo "PASS three tarvic at once for one image beside the watcher attached and mounted it once and ran the disc's program once"
+
+# Taken out right after it went in, round after round: the tarvic that the watcher
+# starts for it finds the medium it was handed gone and ends quietly; it attaches
+# nothing of its own, mounts nothing and runs nothing.
+for point in $(findmnt --noheadings --output TARGET --source "$loop"); do
+    real_stack_wait 10 umount "$point" || fail "$point stays busy"
+done
+rm -f "$work/ran" "$work/ran.runs" "$work/config/tarvic/drives/f::"
+detach "$loop" 2>/dev/null || true   # gone already where tarvic attached it
+real_stack_wait 10 test -z "$(losetup --noheadings --associated "$work/game.img")" || fail "$loop stays attached"
+# The tarvic comes late, as on a busy machine: once the medium it was handed is gone.
+cat >"$work/late-tarvic" <<EOF
+#!/bin/sh
+n=\${TARVIC_MEDIUM#/dev/} i=0
+while [ -n "\$n" ] && [ -n "\$(cat "/sys/block/\$n/loop/backing_file" 2>/dev/null)" ] && [ \$((i += 1)) -lt 500 ]; do sleep 0.01; done
+exec "$(dirname "$watch")/tarvic" "\$@"
+EOF
+chmod +x "$work/late-tarvic"
+stop_watch
+XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen WATCH_RECORD=$work/ran TARVIC_WATCH_PROGRAM=$work/late-tarvic \
+    "$watch" 2>>"$work/watch.log" &
+watch_pid=$!
+waits_for 2 "watching udisks2 on the system bus"
+starts=$(said "starting tarvic E:")
+ended() { [ "$(said "that tarvic-watch saw arrive is gone")" -ge "$(($(said "starting tarvic E:") - starts))" ]; }
+for round in 1 2 3 4 5 6; do
+    loop=$(attach "$work/game.img")
+    sleep 0.02
+    detach "$loop" || true
+    loops+=("$loop")
+    real_stack_wait 20 ended || fail "a tarvic started for a medium that went did not end quietly"
+done
+[ "$(said "starting tarvic E:")" -gt "$starts" ] || fail "the watcher started no tarvic in 6 rounds"
+real_stack_wait 30 test -z "$(losetup --noheadings --associated "$work/game.img")" \
+    || fail "the image is attached: $(losetup --associated "$work/game.img")"
+[ ! -e "$work/ran.runs" ] || fail "the disc's program ran $(wc -l <"$work/ran.runs") times"
+echo "PASS an image taken out right after it went in: the tarvic started for it ended quietly, attached and ran nothing"
