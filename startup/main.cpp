@@ -35,7 +35,10 @@ int main(int argc, char *argv[])
     DriveLock handling;
     if (argumentText != QLatin1String("/c"))
         if (const auto letter = DriveMap::letterOf(mainTarvic::targetDriveFor(argumentText)))
-            handling.hold(*letter);
+            if (!handling.hold(*letter))
+                std::fprintf(stderr, "tarvic: %c: cannot be marked as being handled (in %s or the temp folder); "
+                                     "tarvic-watch may start this disc a second time\n",
+                             char(letter->unicode()), qPrintable(DriveLock::folder()));
 
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
