@@ -5,9 +5,10 @@ TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6 fonts-dejavu-core)
 # x11-utils and openbox: a window manager and its frame extents for the windows' test;
-# udisks2 to genisoimage: the real udisks2 stack of tests/stack and its images (systemd for busctl).
+# udisks2 to genisoimage: the real udisks2 stack of tests/stack and its images (systemd for busctl
+# and systemd-analyze, which looks up the user unit's manual page with man-db).
 TEST_PACKAGES=(xvfb xdotool x11-utils openbox imagemagick desktop-file-utils dbus-daemon dbus udev udisks2 e2fsprogs
-    systemd util-linux genisoimage)
+    systemd util-linux genisoimage man-db)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 PACKAGE_PACKAGES=(dpkg-dev file lintian appstream)
 
