@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -23,11 +24,11 @@ QByteArray fileName(QChar letter)
     return "tarvic-" + QByteArray(1, char(letter.toUpper().unicode())) + ".lock";
 }
 
-// The folder of the marks, opened without following a link, and only when it is
-// ours: anyone may put a folder of that name into a shared temp folder first.
-int openFolder(bool make)
+// A folder of the marks, opened without following a link, and only when it is ours:
+// anyone may put a folder of that name into a shared temp folder first.
+int openFolder(const QString &folder, bool make)
 {
-    const QByteArray path = QFile::encodeName(DriveLock::folder());
+    const QByteArray path = QFile::encodeName(folder);
     if (make && ::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
         return -1;
     const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -40,14 +41,14 @@ int openFolder(bool make)
 }
 
 // A mark's file; never a FIFO or device that someone put in its place.
-int openFile(const QByteArray &name, bool make)
+int openFile(const QString &folder, const QByteArray &name, bool make)
 {
-    const int folder = openFolder(make);
-    if (folder < 0)
+    const int dir = openFolder(folder, make);
+    if (dir < 0)
         return -1;
     const int flags = (make ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    const int fd = ::openat(folder, name.constData(), flags, 0600);
-    ::close(folder);
+    const int fd = ::openat(dir, name.constData(), flags, 0600);
+    ::close(dir);
     struct stat st;
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         ::close(fd);
@@ -56,11 +57,23 @@ int openFile(const QByteArray &name, bool make)
     return fd;
 }
 
-int openMark(QChar letter, bool make)
+QString tempFolder()
 {
-    if (letter.toUpper() < QLatin1Char('A') || letter.toUpper() > QLatin1Char('Z'))
-        return -1;
-    return openFile(fileName(letter), make);
+    return QDir::tempPath() + QStringLiteral("/tarvic-") + QString::number(::geteuid());
+}
+
+// Where a mark may be, in the order tried: a folder that cannot be used (a link, not
+// ours, not writable) passes the mark on to the next one, and every holder and asker
+// tries them in the same order, so they meet in the first one that works.
+QStringList folders()
+{
+    const QString first = DriveLock::folder(), temp = tempFolder();
+    return first == temp ? QStringList{temp} : QStringList{first, temp};
+}
+
+bool isLetter(QChar letter)
+{
+    return letter.toUpper() >= QLatin1Char('A') && letter.toUpper() <= QLatin1Char('Z');
 }
 
 int lock(int fd, int operation)
@@ -81,36 +94,46 @@ DriveLock::~DriveLock()
 bool DriveLock::hold(QChar letter)
 {
     release();
-    const int fd = openMark(letter, true);
-    if (fd < 0)
+    if (!isLetter(letter))
         return false;
-    // Only a test holds it alone, and only for a moment; anyone else who holds it
-    // alone for long gets no hang of ours.
-    for (int tries = 0; lock(fd, LOCK_SH) != 0; ++tries) {
-        if (errno != EWOULDBLOCK || tries == 200) {
-            ::close(fd);
-            return false;
+    for (const QString &folder : folders()) {
+        const int fd = openFile(folder, fileName(letter), true);
+        if (fd < 0)
+            continue;
+        // Only a test holds it alone, and only for a moment; anyone else who holds it
+        // alone for long gets no hang of ours.
+        for (int tries = 0; lock(fd, LOCK_SH) != 0; ++tries) {
+            if (errno != EWOULDBLOCK || tries == 200) {
+                ::close(fd);
+                return false;
+            }
+            const timespec pause{0, 5'000'000};
+            ::nanosleep(&pause, nullptr);
         }
-        const timespec pause{0, 5'000'000};
-        ::nanosleep(&pause, nullptr);
+        m_fd = fd;
+        return true;
     }
-    m_fd = fd;
-    return true;
+    return false;
 }
 
 DriveLock::Alone DriveLock::holdAlone()
 {
     release();
-    const int fd = openFile("tarvic-watch.lock", true);
-    if (fd < 0)
-        return Alone::Unmarked;
-    if (lock(fd, LOCK_EX) != 0) {
-        const bool other = errno == EWOULDBLOCK;
-        ::close(fd);
-        return other ? Alone::Taken : Alone::Unmarked;
+    for (const QString &folder : folders()) {
+        const int fd = openFile(folder, "tarvic-watch.lock", true);
+        if (fd < 0)
+            continue;
+        if (lock(fd, LOCK_EX) != 0) {
+            const bool other = errno == EWOULDBLOCK;
+            ::close(fd);
+            if (other)
+                return Alone::Taken;
+            continue;
+        }
+        m_fd = fd;
+        return Alone::Held;
     }
-    m_fd = fd;
-    return Alone::Held;
+    return Alone::Unmarked;
 }
 
 void DriveLock::release()
@@ -122,12 +145,18 @@ void DriveLock::release()
 
 bool DriveLock::isHeld(QChar letter)
 {
-    const int fd = openMark(letter, false);
-    if (fd < 0)
+    if (!isLetter(letter))
         return false;
-    const bool held = lock(fd, LOCK_EX) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return held;
+    for (const QString &folder : folders()) {
+        const int fd = openFile(folder, fileName(letter), false);
+        if (fd < 0)
+            continue;
+        const bool held = lock(fd, LOCK_EX) != 0 && errno == EWOULDBLOCK;
+        ::close(fd);
+        if (held)
+            return true;
+    }
+    return false;
 }
 
 QString DriveLock::folder()
@@ -137,7 +166,7 @@ QString DriveLock::folder()
     if (QDir::isAbsolutePath(runtime) && ::stat(QFile::encodeName(runtime).constData(), &st) == 0 && ownFolder(st)
         && ::access(QFile::encodeName(runtime).constData(), W_OK | X_OK) == 0)
         return QDir::cleanPath(runtime) + QStringLiteral("/tarvic");
-    return QDir::tempPath() + QStringLiteral("/tarvic-") + QString::number(::geteuid());
+    return tempFolder();
 }
 
 } // namespace tarvic

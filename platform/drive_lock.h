@@ -9,9 +9,10 @@ namespace tarvic {
 // second one for an insertion that tarvic made itself (an image it attached).
 //
 // It is an advisory lock (flock) on tarvic-X.lock in $XDG_RUNTIME_DIR/tarvic, or in
-// <temp>/tarvic-<uid> when XDG_RUNTIME_DIR is unset or unusable. The kernel drops it
-// when the holder ends, however it ends, so nothing stale is left behind. Holders
-// share it; a test takes it alone for a moment, without waiting.
+// <temp>/tarvic-<uid> when XDG_RUNTIME_DIR is unset or unusable, or when the mark
+// cannot be made there (a link or someone else's folder in the way, no room to write).
+// The kernel drops it when the holder ends, however it ends, so nothing stale is left
+// behind. Holders share it; a test takes it alone for a moment, without waiting.
 class DriveLock
 {
 public:
@@ -34,7 +35,7 @@ public:
     // Whether some process holds the letter's mark. Makes no file or folder.
     static bool isHeld(QChar letter);
 
-    // The folder of the marks, by the rules above.
+    // The first folder of the marks, by the rules above.
     static QString folder();
 
 private:

@@ -63,9 +63,12 @@ QList<DriveEntry> DriveMap::mappedEntries() const
 {
     const QByteArray folder = QFile::encodeName(m_folder);
     QList<QByteArray> names;
+    QList<QChar> watched;
     if (std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(folder.constData()), ::closedir); dir) {
         while (const dirent *d = ::readdir(dir.get())) {
             const QByteArray name(d->d_name);
+            if (name.size() == 8 && isAsciiLetter(name[0]) && name.mid(1).toLower() == "::watch")
+                watched << QChar(QLatin1Char(name[0])).toUpper();
             const bool folderEntry = name.size() == 2 && name[1] == ':';
             const bool deviceEntry = name.size() == 3 && name[1] == ':' && name[2] == ':';
             if ((folderEntry || deviceEntry) && isAsciiLetter(name[0]))
@@ -91,6 +94,7 @@ QList<DriveEntry> DriveMap::mappedEntries() const
         DriveEntry e;
         e.letter = letter;
         e.kind = device ? DriveEntry::Device : DriveEntry::Folder;
+        e.watchAnyMedium = watched.contains(letter);
         // A dangling folder link still names a drive: one without a disc.
         e.target = entryTarget(folder, name).value_or(QByteArray());
         if (device && e.target.isEmpty())

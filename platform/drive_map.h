@@ -15,10 +15,13 @@ struct DriveEntry
     Kind kind = None;
     QChar letter;       // upper case
     QByteArray target;  // the folder (Folder) or device node (Device), as a native path
+    // "e::watch" beside it: tarvic-watch starts tarvic for any medium in it, not only a disc.
+    bool watchAnyMedium = false;
 };
 
 // The letters of the drives: a folder of symbolic links in the style of Wine's
-// dosdevices ("e:" -> a folder, "e::" -> a block device). Read afresh at every
+// dosdevices ("e:" -> a folder, "e::" -> a block device; any entry named "e::watch"
+// turns on starting on insertion for a medium that is no disc). Read afresh at every
 // question, so a link made while the program waits is seen at once.
 class DriveMap
 {

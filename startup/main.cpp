@@ -51,7 +51,10 @@ int main(int argc, char *argv[])
     if (argumentText != QLatin1String("/c")) {
         try {
             if (const auto letter = DriveMap::letterOf(mainTarvic::targetDriveFor(argumentText, drives)))
-                handling.hold(*letter);
+                if (!handling.hold(*letter))
+                    std::fprintf(stderr, "tarvic: %c: cannot be marked as being handled (in %s or the temp folder); "
+                                         "tarvic-watch may start this disc a second time\n",
+                                 char(letter->unicode()), qPrintable(DriveLock::folder()));
         } catch (const RuntimeError &) {
             // Main says why, in its own box.
         }

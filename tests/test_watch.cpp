@@ -280,6 +280,25 @@ private Q_SLOTS:
         QCOMPARE(w.started, (QList<QChar>{u'E', u'E', u'E'}));
     }
 
+    void aMediumThatIsNoDiscStartsOnlyWhereItsLetterAsks()
+    {
+        Watch w;
+        w.env.mapDevice(u'F', u"/dev/sdb1"_s);
+        w.env.mapDevice(u'G', u"/dev/loop0"_s);   // a loop device is a disc image, whatever its file
+        w.begin();
+        const auto reinsert = [&w] {
+            w.set(stick, Udisks::Drive, media(false));
+            w.set(stick, Udisks::Drive, media(true));
+        };
+        reinsert();
+        w.attach(loop0, w.image(u"unmapped.img"_s));
+        QCOMPARE(w.started, QList<QChar>{u'G'});
+        QVERIFY(w.log.contains(u"F: medium in /dev/sdb1: no disc, not started (f::watch in the drive map turns it on)"_s));
+        test::touch(w.env.mapFolder() + u"/f::watch"_s);
+        reinsert();
+        QCOMPARE(w.started, (QList<QChar>{u'G', u'F'}));
+    }
+
     void aLetterThatTarvicIsHandlingStartsNothing()
     {
         Watch w;

@@ -4,6 +4,7 @@
 #include "ui/untrapped.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWindow>
@@ -72,20 +73,53 @@ void Form::showEvent(QShowEvent *event)
         return;
     m_centred = true;
     centre();
+    // The frame is told by the window manager's messages, which Qt takes in without an
+    // event of its own; they are watched from now on.
+    QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+bool Form::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
+{
+    // The X11 protocol's codes of the messages that follow a frame: the window put
+    // into it (ReparentNotify), moved in it (ConfigureNotify), its extents told
+    // (PropertyNotify of _NET_FRAME_EXTENTS). Looked at once Qt has taken them in.
+    constexpr quint8 ReparentNotify = 21, ConfigureNotify = 22, PropertyNotify = 28;
+    if (eventType != "xcb_generic_event_t" || m_frameLookPending)
+        return false;
+    const quint8 code = *static_cast<const quint8 *>(message) & 0x7f;
+    if (code == ReparentNotify || code == ConfigureNotify || code == PropertyNotify) {
+        m_frameLookPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_frameLookPending = false;
+                followFrame();
+            },
+            Qt::QueuedConnection);
+    }
+    return false;
 }
 
 bool Form::event(QEvent *event)
 {
-    // A window manager frames the window only once it is on the screen; as soon as
-    // the frame is known, the window is centred again, title bar and all.
     const QEvent::Type type = event->type();
-    const bool placedOrDrawn = type == QEvent::Move || type == QEvent::Resize || type == QEvent::Paint
-                               || type == QEvent::WindowActivate;
-    if (m_centred && !m_centredWithFrame && placedOrDrawn && !frame().isNull()) {
-        m_centredWithFrame = true;
-        centre();
-    }
+    if (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Paint || type == QEvent::WindowActivate)
+        followFrame();
     return QDialog::event(event);
+}
+
+void Form::followFrame()
+{
+    // A window manager frames the window only once it is on the screen, and on the way
+    // the frame may read as what it is not yet (the window put into its frame, not yet
+    // moved to its place there): whenever the frame reads otherwise than at the last
+    // centring, the window is centred again, title bar and all. Moving the window
+    // leaves its frame as it is, so a window the user moved stays where it was put.
+    if (!m_centred || m_unloading)
+        return;
+    const QMargins now = frame();
+    if (!now.isNull() && now != m_centredWith)
+        centre();
 }
 
 QMargins Form::frame() const
@@ -106,6 +140,7 @@ void Form::centre()
     if (!screen || !window)
         return;
     const QMargins borders = frame();
+    m_centredWith = borders;
     QRect whole(QPoint(), size().grownBy(borders));
     whole.moveCenter(screen->availableGeometry().center());
     // The window itself is placed, not its frame: managers agree on where a window

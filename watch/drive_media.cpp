@@ -29,15 +29,15 @@ Medium mediumOf(const BlockDevice &block, const std::optional<DriveMedia> &drive
     if (block.backingFile) {
         if (block.backingFile->isEmpty() || block.size == 0)
             return {};
-        return {Medium::In, "image:" + *block.backingFile, QStringLiteral("image")};
+        return {Medium::In, "image:" + *block.backingFile, QStringLiteral("image"), true};
     }
     if (drive && !drive->mediaAvailable)
         return {};
     if (drive && drive->optical) {
         if (drive->opticalBlank)
-            return {Medium::Blank, "blank", QStringLiteral("blank disc")};
+            return {Medium::Blank, "blank", QStringLiteral("blank disc"), true};
         const bool audio = drive->audioTracks > 0 && drive->dataTracks == 0;
-        return {Medium::In, "disc", audio ? QStringLiteral("audio CD") : QStringLiteral("disc")};
+        return {Medium::In, "disc", audio ? QStringLiteral("audio CD") : QStringLiteral("disc"), true};
     }
     if (block.size == 0)
         return {};

@@ -19,6 +19,10 @@ struct Medium
     // without a moment of none between (a loop device given another file).
     QByteArray identity;
     QString kind;   // for the log: "audio CD", "disc", "image", "medium"
+    // An optical disc or a disc image: started on insertion. Any other medium (a USB
+    // stick, a card) may carry a worm in its autorun.inf, and starts only where the
+    // user asked for it.
+    bool disc = false;
 };
 
 // An optical drive is judged by its drive's media properties, since an audio CD

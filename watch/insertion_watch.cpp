@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QSet>
+#include <algorithm>
 
 namespace tarvic {
 
@@ -76,6 +77,15 @@ int InsertionWatch::arrive(const BlockDevice &block, const Medium &medium, Seen 
         return 0;
     }
     const QChar letter = *seen.letter;
+    const bool anyMedium = std::any_of(entries->cbegin(), entries->cend(), [letter](const DriveEntry &e) {
+        return e.letter == letter && e.watchAnyMedium;
+    });
+    if (!medium.disc && !anyMedium) {
+        m_log(QStringLiteral("%1: %2 in %3: no disc, not started (%4::watch in the drive map turns it on)")
+                  .arg(letter)
+                  .arg(medium.kind, device, letter.toLower()));
+        return 0;
+    }
     if (startedNow.contains(letter))
         return 0;
     startedNow << letter;

@@ -15,7 +15,9 @@ namespace tarvic {
 // drive map, and has tarvic started for that drive's letter: once per insertion,
 // however many signals one insertion raises. A medium taken out and put back is a
 // new insertion; whatever is in when the watch begins is none. A letter that a
-// running tarvic is handling already (it attached the image itself) starts nothing.
+// running tarvic is handling already (it attached the image itself) starts nothing,
+// nor does a medium that is neither an optical disc nor a disc image, unless the
+// drive map turns that on for its letter.
 //
 // The D-Bus side feeds objects() and calls look() after every change.
 class InsertionWatch

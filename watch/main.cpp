@@ -74,12 +74,16 @@ int main(int argc, char *argv[])
     // signals back at the default.
     std::signal(SIGPIPE, SIG_IGN);
     // Two watchers would start each insertion twice: they race past each other's
-    // drive marks (the service and the autostart entry both turned on).
+    // drive marks (the service and the autostart entry both turned on). Ending is no
+    // failure then, so that a service manager does not start this one again and again.
     DriveLock alone;
     if (alone.holdAlone() == DriveLock::Alone::Taken) {
         say(QStringLiteral("another tarvic-watch is running for this user; this one ends"));
-        return 1;
+        return 0;
     }
+    if (!alone.holding())
+        say(QStringLiteral("cannot mark this watcher as running (in %1 or the temp folder): a second one would not "
+                           "know of it").arg(DriveLock::folder()));
     QCoreApplication app(argc, argv);
     const DriveMap map(driveMapFolder(), [] { return listOpticalDrives(); });
     const auto launch = [once](QChar letter, const QByteArray &device) {

@@ -7,7 +7,8 @@ home=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-launch.XXXXXX")
 manifest=${TARVIC_BUILD:?the build folder}/install_manifest.txt
 # cmake --install rewrites the build's manifest; a real installation's must survive.
 [ -f "$manifest" ] && cp "$manifest" "$prefix.saved"
-trap 'if [ -f "$prefix.saved" ]; then mv -f "$prefix.saved" "$manifest"; else rm -f "$manifest"; fi; stop_launched; rm -rf "$prefix" "$home"' EXIT
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-install-run.XXXXXX")   # what the installed programs write
+trap 'if [ -f "$prefix.saved" ]; then mv -f "$prefix.saved" "$manifest"; else rm -f "$manifest"; fi; stop_launched; rm -rf "$prefix" "$home" "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # A tarvic that the launches below left waiting (in a box nobody sees), by its process id.
 stop_launched() {
@@ -62,6 +63,30 @@ done
 grep -qx 'Hidden=true' "$prefix/etc/xdg/autostart/tarvic-watch.desktop" || fail "the autostart entry is not off"
 grep -qx "ExecStart=$prefix/bin/tarvic-watch" "$prefix/lib/systemd/user/tarvic-watch.service" ||
     fail "the user unit does not start the installed watcher: $(cat "$prefix/lib/systemd/user/tarvic-watch.service")"
+# The unit as systemd reads it (a private runtime folder: no user manager is asked),
+# its manual page found where it was installed.
+unit=$prefix/lib/systemd/user/tarvic-watch.service
+chmod 700 "$scratch"
+report=$(XDG_RUNTIME_DIR=$scratch MANPATH=$prefix/share/man systemd-analyze --user verify "$unit" 2>&1) &&
+    [ -z "$report" ] || fail "systemd-analyze verify: $report"
+# Pulled in by a graphical session only, and stopped with it.
+grep -qx 'WantedBy=graphical-session.target' "$unit" && grep -qx 'PartOf=graphical-session.target' "$unit" &&
+    ! grep -q 'default.target' "$unit" || fail "the unit is not bound to the graphical session: $(cat "$unit")"
+# A second watcher (the unit beside the autostart entry) ends in a way the unit does not restart.
+XDG_RUNTIME_DIR=$scratch XDG_CONFIG_HOME=$scratch/config DBUS_SYSTEM_BUS_ADDRESS=unix:path=$scratch/no-bus \
+    "$prefix/bin/tarvic-watch" 2>"$scratch/first.log" &
+first=$!
+for _ in $(seq 100); do [ -s "$scratch/first.log" ] && break; sleep 0.1; done
+status=0
+XDG_RUNTIME_DIR=$scratch timeout 10 "$prefix/bin/tarvic-watch" 2>"$scratch/second.log" || status=$?
+kill "$first" 2>/dev/null || true; wait "$first" || true
+grep -q 'another tarvic-watch is running' "$scratch/second.log" || fail "second watcher: $(cat "$scratch"/*.log)"
+restart=$(sed -n 's/^Restart=//p' "$unit")
+case "$status:$restart" in
+    0:on-success | 0:always | [1-9]*:on-failure | [1-9]*:always)
+        grep -qx "RestartPreventExitStatus=.*\b$status\b.*" "$unit" ||
+            fail "the unit (Restart=$restart) restarts a second watcher, which ends with status $status" ;;
+esac
 [ "$(LC_ALL=C sort "$manifest")" = "$(sed "s|^|$prefix/|" <<<"$expected")" ] || fail "manifest: $(cat "$manifest")"
 xargs -d '\n' rm -f <"$manifest"
 [ -z "$(find "$prefix" ! -type d)" ] || fail "left after removal by the manifest: $(find "$prefix" ! -type d)"
