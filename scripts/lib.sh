@@ -11,6 +11,8 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
 # wine and wine64: the Wine drive group (tests/wine).
 TEST_PACKAGES=(xvfb xdotool x11-utils openbox imagemagick desktop-file-utils dbus-daemon dbus udev udisks2 e2fsprogs
     systemd util-linux genisoimage wine wine64)
+# udiskie: the peer automounter that bench/bench_autorun.sh measures tarvic-watch against.
+BENCH_PACKAGES=(udiskie)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 PACKAGE_PACKAGES=(dpkg-dev file lintian appstream)
 
