@@ -10,6 +10,7 @@
 #include "platform/system_starter.h"
 #include "settings/settings_store.h"
 #include "startup/maintarvic.h"
+#include "ui/gui.h"
 #include "ui/message_boxes.h"
 #include "ui/untrapped.h"
 
@@ -17,6 +18,7 @@
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 using namespace tarvic;
 
@@ -37,11 +39,16 @@ int main(int argc, char *argv[])
         if (const auto letter = DriveMap::letterOf(mainTarvic::targetDriveFor(argumentText)))
             handling.hold(*letter);
 
+    // Made by the first box or window: a run that starts a program and shows nothing
+    // never connects to the display.
     int qtArgc = 1;
-    QApplication app(qtArgc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarvic"));
-    QApplication::setApplicationVersion(QStringLiteral(TARVIC_VERSION));
-    QApplication::setQuitOnLastWindowClosed(false);
+    std::optional<QApplication> app;
+    setGuiMaker([&] {
+        app.emplace(qtArgc, argv);
+        QApplication::setApplicationName(QStringLiteral("Tarvic"));
+        QApplication::setApplicationVersion(QStringLiteral(TARVIC_VERSION));
+        QApplication::setQuitOnLastWindowClosed(false);
+    });
 
     LinuxOpticalDevices optical;
     Drives drives(DriveMap(driveMapFolder(), [] { return listOpticalDrives(); }), optical);
@@ -65,6 +72,6 @@ int main(int argc, char *argv[])
     program.Main(argumentText);
     if (!program.forms().anyLoaded())
         return 0;
-    QObject::connect(&program.forms(), &Forms::lastUnloaded, &app, [] { QCoreApplication::exit(0); });
-    return app.exec();
+    QObject::connect(&program.forms(), &Forms::lastUnloaded, &*app, [] { QCoreApplication::exit(0); });
+    return app->exec();
 }
