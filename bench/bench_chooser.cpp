@@ -70,9 +70,10 @@ double showOnce(const QString &mapFolder, QChar letter, int expected)
     NoBoxes boxes;
     const QString drive = QString(letter) + QLatin1Char(':');
 
+    frmTarvicControls controls(paths);
     QElapsedTimer t;
     t.start();
-    auto *w = new frmTarvic(drive, paths, starter, boxes);
+    auto *w = new frmTarvic(drive, controls, paths, starter, boxes);
     w->load();
     w->show();
     QCoreApplication::processEvents();

@@ -41,8 +41,10 @@ QRect rectOf(const Twips &t, const Place &p)
 
 } // namespace
 
-frmTarvic::frmTarvic(const QString &TargetDrive, DrivePaths &paths, ProgramStarter &starter, MessageBoxes &boxes)
-    : Pellor(paths), getAutorun(paths), TargetDrive(TargetDrive), m_paths(paths), m_starter(starter), m_boxes(boxes)
+frmTarvic::frmTarvic(const QString &TargetDrive, frmTarvicControls &controls, DrivePaths &paths,
+                     ProgramStarter &starter, MessageBoxes &boxes)
+    : Pellor(controls.Pellor), getAutorun(controls.getAutorun), TargetDrive(TargetDrive), m_paths(paths),
+      m_starter(starter), m_boxes(boxes)
 {
     setObjectName(QStringLiteral("frmTarvic"));
     setWindowTitle(QStringLiteral("Tarvic"));

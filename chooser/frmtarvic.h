@@ -18,16 +18,26 @@ class MessageBoxes;
 class ProgramStarter;
 class Twips;
 
+// The controls hosted on the chooser window that draw nothing. The start-up asks
+// them long before it knows whether it needs the window, so they exist without it.
+struct frmTarvicControls
+{
+    explicit frmTarvicControls(DrivePaths &paths) : Pellor(paths), getAutorun(paths) {}
+    tarvic::Pellor Pellor;
+    tarvic::INITool getAutorun;
+};
+
 // The chooser window: lists the programs of the disc and runs the chosen one. It
 // also hosts the drive services and the INI reader that the start-up asks.
 class frmTarvic : public Form
 {
     Q_OBJECT
 public:
-    frmTarvic(const QString &TargetDrive, DrivePaths &paths, ProgramStarter &starter, MessageBoxes &boxes);
+    frmTarvic(const QString &TargetDrive, frmTarvicControls &controls, DrivePaths &paths, ProgramStarter &starter,
+              MessageBoxes &boxes);
 
-    tarvic::Pellor Pellor;
-    tarvic::INITool getAutorun;
+    tarvic::Pellor &Pellor;
+    tarvic::INITool &getAutorun;
 
     // lblNoINF->text() is the caption exactly as set, carriage returns included.
     CaptionLabel *lblNoINF;

@@ -13,6 +13,8 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
 # libglib2.0-bin: gio launch of the installed desktop entry.
 TEST_PACKAGES=(xvfb xdotool x11-utils openbox imagemagick desktop-file-utils dbus-daemon dbus udev udisks2 e2fsprogs
     systemd util-linux genisoimage man-db wine wine64 acl attr libglib2.0-bin)
+# udiskie: the peer automounter that bench/bench_autorun.sh measures tarvic-watch against.
+BENCH_PACKAGES=(udiskie)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 PACKAGE_PACKAGES=(dpkg-dev file lintian appstream)
 

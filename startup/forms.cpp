@@ -3,10 +3,14 @@
 #include "chooser/frmtarvic.h"
 #include "configure/frmconfigure.h"
 #include "platform/drive_paths.h"
+#include "ui/gui.h"
 
 namespace tarvic {
 
-Forms::Forms(Services &services, const QString &TargetDrive) : m_services(services), m_targetDrive(TargetDrive) {}
+Forms::Forms(Services &services, const QString &TargetDrive)
+    : m_services(services), m_targetDrive(TargetDrive), m_tarvicControls(services.paths)
+{
+}
 
 Forms::~Forms()
 {
@@ -29,7 +33,9 @@ void Forms::track(Form *form, QPointer<Form> &slot)
 frmTarvic &Forms::frmTarvic()
 {
     if (!m_tarvic) {
-        auto *f = new tarvic::frmTarvic(m_targetDrive, m_services.paths, m_services.starter, m_services.boxes);
+        needGui();
+        auto *f = new tarvic::frmTarvic(m_targetDrive, m_tarvicControls, m_services.paths, m_services.starter,
+                                        m_services.boxes);
         track(f, m_tarvic);
         loadOrDrop(f);
     }
@@ -39,6 +45,7 @@ frmTarvic &Forms::frmTarvic()
 frmConfigure &Forms::frmConfigure()
 {
     if (!m_configure) {
+        needGui();
         auto *f = new tarvic::frmConfigure(m_services.settings, m_services.filePicker, m_services.folderPicker);
         track(f, m_configure);
         loadOrDrop(f);

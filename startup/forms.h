@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chooser/frmtarvic.h"
 #include "startup/services.h"
 
 #include <QList>
@@ -8,13 +9,12 @@
 
 namespace tarvic {
 
-class Form;
-class frmTarvic;
 class frmConfigure;
 
 // The two windows, each a single instance that comes into being, loaded, on first
 // reference; one whose load fails does not come into being. Tells when the last
-// loaded window has been unloaded.
+// loaded window has been unloaded. The chooser's controls that draw nothing are at
+// hand before it: asking them builds no window.
 class Forms : public QObject
 {
     Q_OBJECT
@@ -22,6 +22,7 @@ public:
     Forms(Services &services, const QString &TargetDrive);
     ~Forms() override;
 
+    tarvic::frmTarvicControls &frmTarvicControls() { return m_tarvicControls; }
     tarvic::frmTarvic &frmTarvic();
     tarvic::frmConfigure &frmConfigure();
     bool isTarvicLoaded() const { return !m_tarvic.isNull(); }
@@ -40,6 +41,7 @@ private:
 
     Services &m_services;
     const QString &m_targetDrive;
+    tarvic::frmTarvicControls m_tarvicControls;
     QPointer<Form> m_tarvic;
     QPointer<Form> m_configure;
     QList<QPointer<Form>> m_created;

@@ -10,6 +10,7 @@
 #include "platform/system_starter.h"
 #include "settings/settings_store.h"
 #include "startup/maintarvic.h"
+#include "ui/gui.h"
 #include "ui/message_boxes.h"
 #include "ui/untrapped.h"
 
@@ -60,10 +61,14 @@ int main(int argc, char *argv[])
         }
     }
 
-    app.emplace(qtArgc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tarvic"));
-    QApplication::setApplicationVersion(QStringLiteral(TARVIC_VERSION));
-    QApplication::setQuitOnLastWindowClosed(false);
+    // Made by the first box or window: a run that starts a program and shows nothing
+    // never connects to the display.
+    setGuiMaker([&] {
+        app.emplace(qtArgc, argv);
+        QApplication::setApplicationName(QStringLiteral("Tarvic"));
+        QApplication::setApplicationVersion(QStringLiteral(TARVIC_VERSION));
+        QApplication::setQuitOnLastWindowClosed(false);
+    });
 
     DrivePaths paths(drives);
     SystemStarter starter(paths);

@@ -66,7 +66,7 @@ void mainTarvic::Main(const QString &argumentText)
             return;
         }
         TargetDrive = targetDriveFor(argumentText, m_services.paths.drives());
-        if (m_forms.frmTarvic().Pellor.DriveStatus(TargetDrive) == 0) {
+        if (m_forms.frmTarvicControls().Pellor.DriveStatus(TargetDrive) == 0) {
             m_services.boxes.show(usageText(TargetDrive), Mb::Information, QStringLiteral("Tarvic Usage"));
             m_forms.unloadTarvic();
             return;
@@ -90,7 +90,7 @@ void mainTarvic::errorHandler(const RuntimeError &error)
 
 void mainTarvic::dispatch()
 {
-    while (m_forms.frmTarvic().Pellor.DriveStatus(TargetDrive) == 1) {
+    while (m_forms.frmTarvicControls().Pellor.DriveStatus(TargetDrive) == 1) {
         const int answer = m_services.boxes.show(QStringLiteral("No disc was found in drive ") + TargetDrive
                                                      + QStringLiteral(".  Please insert a disc and try again"),
                                                  Mb::Critical | Mb::RetryCancel, QStringLiteral("Disc Request"));
@@ -100,7 +100,7 @@ void mainTarvic::dispatch()
         }
     }
 
-    auto &Pellor = m_forms.frmTarvic().Pellor;
+    auto &Pellor = m_forms.frmTarvicControls().Pellor;
     if (Pellor.FileExists(TargetDrive + QStringLiteral("\\track01.cda"))) {
         playerStart({Key::AudioCD, Key::CDSI,
                      QStringLiteral("The audio CD program either does not exist any more or it not been configured "
@@ -120,29 +120,31 @@ void mainTarvic::dispatch()
     m_services.paths.ChDir(TargetDrive);
     QString open;
     const QString autorun = TargetDrive + QStringLiteral("\\autorun.inf");
-    if (m_forms.frmTarvic().Pellor.FileExists(autorun))
-        open = m_forms.frmTarvic().getAutorun.ReadINIValue(QStringLiteral("autorun"), QStringLiteral("open"), autorun);
+    if (m_forms.frmTarvicControls().Pellor.FileExists(autorun))
+        open = m_forms.frmTarvicControls().getAutorun.ReadINIValue(QStringLiteral("autorun"), QStringLiteral("open"),
+                                                                   autorun);
     if (open != IniNotFound) {
         const QString candidate = TargetDrive + QStringLiteral("\\") + open;
-        if (m_forms.frmTarvic().Pellor.FileExists(candidate)) {
+        if (m_forms.frmTarvicControls().Pellor.FileExists(candidate)) {
             m_services.starter.start(candidate, WindowStyle::Normal);
             m_forms.unloadTarvic();
             return;
         }
     }
+    // The window is built, loaded and listed only here, where it is shown.
     m_forms.frmTarvic().show();
 }
 
 void mainTarvic::playerStart(const Media &media)
 {
     auto &settings = m_services.settings;
-    if (!m_forms.frmTarvic().Pellor.FileExists(settings.read(media.programKey))) {
+    if (!m_forms.frmTarvicControls().Pellor.FileExists(settings.read(media.programKey))) {
         if (m_services.boxes.show(media.question, Mb::Question | Mb::YesNo, media.title) == Mb::Yes)
             m_forms.frmConfigure().show();
         m_forms.unloadTarvic();
         return;
     }
-    if (m_forms.frmTarvic().Pellor.FolderExists(settings.read(media.startInKey))) {
+    if (m_forms.frmTarvicControls().Pellor.FolderExists(settings.read(media.startInKey))) {
         m_services.paths.ChDir(settings.read(media.startInKey));
         m_services.paths.ChDrive(settings.read(media.startInKey));
     }

@@ -29,6 +29,7 @@ struct Chooser
     TestEnv env;
     QString disc = env.newFolder(u"disc"_s), drive = u"E:"_s;   // the window keeps a reference to the drive
     QPointer<frmTarvic> w;
+    frmTarvicControls controls{env.paths()};
     ProgramStarter *starter = &env.starter;
     Chooser() { env.mapDrive(u'e', disc); }
     ~Chooser() { delete w.data(); }
@@ -36,7 +37,7 @@ struct Chooser
     {
         for (const QString &f : files)
             touch(disc + u'/' + f);
-        w = new frmTarvic(drive, env.paths(), *starter, env.boxes);
+        w = new frmTarvic(drive, controls, env.paths(), *starter, env.boxes);
         w->load();
         w->show();
         return QTest::qWaitForWindowActive(w);

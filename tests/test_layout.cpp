@@ -118,7 +118,8 @@ private Q_SLOTS:
         const QString disc = env.newFolder(u"disc"_s);
         env.mapDrive(u'e', disc);
         touch(disc + u"/setup with a long name.exe"_s);
-        frmTarvic chooser(drive, env.paths(), env.starter, env.boxes);
+        frmTarvicControls controls(env.paths());
+        frmTarvic chooser(drive, controls, env.paths(), env.starter, env.boxes);
         frmConfigure configure(env.settings(), env.filePicker, env.folderPicker);
         chooser.load();
         configure.load();

@@ -1,5 +1,6 @@
 #include "ui/message_boxes.h"
 
+#include "ui/gui.h"
 #include "ui/program_icon.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@ namespace tarvic {
 
 int QtMessageBoxes::show(const QString &text, int flags, const QString &title)
 {
+    needGui();
     QMessageBox box;
     box.setWindowTitle(title);
     box.setWindowIcon(programIcon());

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The real program: an audio CD starts its player in the start-in folder, autorun.inf
-# a program in the drive's root, and an empty drive asks for a disc until one is in.
+# a program in the drive's root (with no display to reach), and an empty drive asks for a disc until one is in.
 . "$(dirname "$0")/lib.sh"
 
 mkdir -p "$WORK/start in" "$WORK/cd" "$WORK/data/Bin" "$WORK/empty"
@@ -27,6 +27,9 @@ start_app E:
 ran "audio CD" "$WORK/start in"
 start_app f:
 ran "autorun program" "$WORK/data"
+# A run that starts a program and shows nothing never reaches for the display.
+DISPLAY=:nowhere QT_QPA_PLATFORM=xcb start_app f:
+ran "autorun program without a display" "$WORK/data"
 start_app G:
 win=$(wait_window "Disc Request")
 : >"$WORK/empty/TRACK01.CDA"

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Insertion to the disc's program on the real udisks2 stack: tarvic-watch with the
+# tarvic beside it against udiskie (Debian's, a peer automounter) with a hook, in
+# the same run, alternating, medians and their ratio.
+#   bench/bench_autorun.sh <tarvic-watch> [insertions of each]
+# An ext4 image holding autorun.inf (open=run.sh) and run.sh is attached with
+# udisksctl loop-setup; the time runs from just before that call to the start of
+# run.sh. udiskie --automount mounts it and its --notify-command hook runs run.sh
+# from the mount folder, as tarvic does. Both watch all the time, each its own copy
+# of the image: TARVIC is the drive map's e::, UDISKIE one that udiskie's
+# configuration does not ignore. Holds the stack's lock for the whole run.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../tests/stack/real_stack.sh"
+watch=${1:?usage: bench_autorun.sh <tarvic-watch> [insertions]}
+insertions=${2:-20}
+command -v udiskie >/dev/null || { echo "bench_autorun: udiskie is missing (bench/run installs it)" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-bench-autorun.XXXXXX")
+pids=()
+loops=()
+cleanup() {
+    local p l point
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+    for l in "${loops[@]}"; do
+        for point in $(findmnt --noheadings --output TARGET --source "$l" 2>/dev/null); do umount "$point" 2>/dev/null; done
+        losetup -d "$l" 2>/dev/null || true
+    done
+    real_stack_stop
+    rm -rf "$work"
+}
+fail() {
+    echo "bench_autorun: $*" >&2
+    for log in "$work"/*.log; do echo "$log:" >&2; tail -n 20 "$log" | sed 's/^/    /' >&2; done
+    exit 1
+}
+real_stack_start || { cleanup; exit 1; }
+trap cleanup EXIT
+us() { local t=${EPOCHREALTIME/[.,]/}; echo "$t"; }
+
+# A display as on a desktop, for whichever of the two wants one.
+if [ -z "${DISPLAY-}" ]; then
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+    pids+=($!)
+    real_stack_wait 10 test -s "$work/display" || fail "Xvfb did not start"
+    export DISPLAY=":$(head -n1 "$work/display")"
+fi
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+mkdir -p "$work/config/tarvic/drives" "$work/disc"
+printf '[autorun]\r\nopen=run.sh\r\n' >"$work/disc/autorun.inf"
+printf '#!/bin/bash\nt=${EPOCHREALTIME/[.,]/}\necho "$t" >%q.tmp && mv %q.tmp %q\n' "$work/ran" "$work/ran" "$work/ran" \
+    >"$work/disc/run.sh"
+chmod +x "$work/disc/run.sh"
+make_ext4_image "$work/disc" "$work/tarvic.img" TARVIC
+make_ext4_image "$work/disc" "$work/udiskie.img" UDISKIE
+ln -s "$work/tarvic.img" "$work/config/tarvic/drives/e::"
+printf '#!/bin/sh\n[ "$1" = device_mounted ] && [ "$2" = UDISKIE ] && cd "$3" && exec ./run.sh\nexit 0\n' >"$work/hook.sh"
+chmod +x "$work/hook.sh"
+echo '{"ignore_device": [{"id_label": "TARVIC"}]}' >"$work/udiskie.json"
+
+XDG_CONFIG_HOME=$work/config "$watch" 2>"$work/watch.log" &
+pids+=($!)
+XDG_CONFIG_HOME=$work/config udiskie --config "$work/udiskie.json" --automount --no-notify --no-tray \
+    --no-file-manager --no-terminal --no-password-prompt \
+    --notify-command "$work/hook.sh {event} {id_label} {mount_path}" >"$work/udiskie.log" 2>&1 &
+pids+=($!)
+real_stack_wait 20 grep -q "watching udisks2" "$work/watch.log" || fail "the watcher did not begin"
+
+# insert IMAGE: milliseconds from the attachment to run.sh, then the image taken out
+insert() {
+    local loop start ran point
+    rm -f "$work/ran"
+    start=$(us)
+    loop=$(udisksctl loop-setup --no-user-interaction -r -f "$1" | sed -n 's/.* as \(\/dev\/loop[0-9]*\)\.$/\1/p')
+    [ -n "$loop" ] || fail "udisksctl did not attach $1"
+    loops+=("$loop")
+    real_stack_wait 20 test -s "$work/ran" || fail "run.sh of $1 did not start"
+    ran=$(cat "$work/ran")
+    # Whoever mounted it lets go once run.sh has started and tarvic has ended.
+    for point in $(findmnt --noheadings --output TARGET --source "$loop"); do
+        real_stack_wait 10 udisksctl unmount --no-user-interaction -b "$loop" || fail "$point stays busy"
+    done
+    udisksctl loop-delete --no-user-interaction -b "$loop" >/dev/null 2>&1 || losetup -d "$loop"
+    unset 'loops[-1]'
+    # What the detachment raises, then a clean slate for the next one.
+    sleep 0.3
+    awk -v a="$start" -v b="$ran" 'BEGIN { printf "%.1f\n", (b - a) / 1000 }'
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int(NR / 2) + 1] }'; }
+
+# One of each first, not counted: programs and libraries into the page cache.
+insert "$work/tarvic.img" >/dev/null
+insert "$work/udiskie.img" >/dev/null
+: >"$work/tarvic.ms"
+: >"$work/udiskie.ms"
+for ((i = 0; i < insertions; i++)); do
+    insert "$work/tarvic.img" >>"$work/tarvic.ms"
+    insert "$work/udiskie.img" >>"$work/udiskie.ms"
+done
+[ "$(grep -c "starting tarvic" "$work/watch.log")" = $((insertions + 1)) ] || fail "tarvic not started once per insertion"
+t=$(median <"$work/tarvic.ms")
+u=$(median <"$work/udiskie.ms")
+awk -v t="$t" -v u="$u" -v n="$insertions" -v tmin="$(sort -n "$work/tarvic.ms" | head -n1)" \
+    -v tmax="$(sort -n "$work/tarvic.ms" | tail -n1)" 'BEGIN {
+    printf "bench_autorun: insertion to the disc'"'"'s program, medians of %d insertions each: tarvic-watch + tarvic %.1f ms (min %.1f, max %.1f), udiskie + hook %.1f ms: %.2fx (target at most 0.8x)\n", n, t, tmin, tmax, u, t / u }'
