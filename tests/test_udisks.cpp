@@ -26,6 +26,7 @@ private Q_SLOTS:
         const QByteArray user = "%D /media/cd\\040rom udf,iso9660 user,noauto 0 0";
         const QString error = u"Disk not ready: the disc in %D could not be mounted: udisks2"_s;
         QTest::newRow("mounted on request") << u"mount"_s << user << u"/media/anna/MY DISC"_s;
+        QTest::newRow("file system gone for a moment: asked again") << u"vanishing"_s << user << u"/media/anna/MY DISC"_s;
         QTest::newRow("already mounted: not again") << u"mounted"_s << user << u"/media/anna/CD"_s;
         QTest::newRow("refused: fstab not tried") << u"refuse"_s << user
                                                   << error + u": Not authorized to perform operation"_s;

@@ -116,8 +116,9 @@ QDBusMessage getMountPoints(QDBusConnection &bus, const QString &object, int tim
 }
 
 // The block object's file system: where it is mounted already, or mounted now.
+// `vanished`: udisks2 dropped the file system between our two calls.
 MountAttempt mountObject(QDBusConnection &bus, const QString &object, const QDBusMessage &got, int callTimeout,
-                         int mountTimeout)
+                         int mountTimeout, bool &vanished)
 {
     if (got.type() != QDBusMessage::ReplyMessage) {
         if (noFileSystem(got))
@@ -136,6 +137,7 @@ MountAttempt mountObject(QDBusConnection &bus, const QString &object, const QDBu
     // A password dialog would hang on a user who never sees it; refuse instead.
     mountCall << QVariantMap{{QStringLiteral("auth.no_user_interaction"), QVariant(true)}};
     const QDBusMessage mounted = bus.call(mountCall, QDBus::Block, mountTimeout);
+    vanished = mounted.type() != QDBusMessage::ReplyMessage && noFileSystem(mounted);
     if (mounted.type() != QDBusMessage::ReplyMessage)
         return failed(errorText(mounted, mountTimeout));
     const QString path = mounted.signature() == QLatin1String("s") ? mounted.arguments().at(0).toString() : QString();
@@ -181,8 +183,14 @@ MountAttempt UdisksMounter::mount(const QByteArray &device)
         }
         const QString object = objects.first().path();
         const QDBusMessage got = getMountPoints(bus(), object, m_callTimeout);
-        if (!noFileSystem(got) || late)
-            return mountObject(bus(), object, got, m_callTimeout, m_mountTimeout);
+        if (noFileSystem(got) && !late)
+            continue;
+        // A medium changed a moment ago may show the file system udisks2 is about to
+        // drop and then find anew: that is asked again too.
+        bool vanished = false;
+        const MountAttempt attempt = mountObject(bus(), object, got, m_callTimeout, m_mountTimeout, vanished);
+        if (!vanished || late)
+            return attempt;
     }
 }
 
@@ -226,7 +234,8 @@ MountAttempt UdisksImageAttacher::attach(const QByteArray &image)
         QThread::msleep(50);
         got = getMountPoints(bus(), object, m_callTimeout);
     }
-    const MountAttempt mounted = mountObject(bus(), object, got, m_callTimeout, m_mountTimeout);
+    bool vanished = false;   // a loop device of our own: nothing else changes it meanwhile
+    const MountAttempt mounted = mountObject(bus(), object, got, m_callTimeout, m_mountTimeout, vanished);
     const QString verb = mounted.outcome == MountAttempt::Mounted ? QStringLiteral("SetAutoclear")
                                                                   : QStringLiteral("Delete");
     // Mounted: the loop device goes when the disc is unmounted. Not mounted: it goes now.

@@ -2,7 +2,9 @@
 //   fake_udisks ADDRESS MODE DRIVE
 // mount: the drive is mounted at "/media/anna/MY DISC" when asked
 // without interaction; mounted: it is already at /media/anna/CD; refuse: mounting fails;
-// slow: the first answer comes 10 s late (before D-Bus's own limit of 25 s), then as mount.
+// slow: the first answer comes 10 s late (before D-Bus's own limit of 25 s), then as mount;
+// vanishing: the first Mount finds the file system gone (udisks2 between two udev
+// events of one device), then as mount.
 // A disc image handed to LoopSetup becomes the loop device's; what was asked of it
 // goes to stderr ("LoopSetup ro <the image's first bytes>", "Mount", ...).
 #include <QtDBus>
@@ -20,6 +22,11 @@ struct FakeUdisks final : QDBusVirtualObject
     {
         if (mode == u"slow")
             ::sleep(10), mode = u"mount"_s;
+        if (mode == u"vanishing" && m.member() == u"Mount") {
+            mode = u"mount"_s;
+            return QDBusConnection(bus).send(m.createErrorReply(u"org.freedesktop.DBus.Error.UnknownMethod"_s,
+                                                                u"No such interface “org.freedesktop.UDisks2.Filesystem”"_s));
+        }
         if (m.path() == loop || m.member() == u"LoopSetup")
             return QDBusConnection(bus).send(loopAnswer(m, m.arguments()));
         return QDBusConnection(bus).send(answer(m, m.arguments()));
