@@ -20,12 +20,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-bench-autorun.XXXXXX")
 pids=()
 loops=()
 cleanup() {
-    local p l point
+    local p
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
-    for l in "${loops[@]}"; do
-        for point in $(findmnt --noheadings --output TARGET --source "$l" 2>/dev/null); do umount "$point" 2>/dev/null; done
-        losetup -d "$l" 2>/dev/null || true
-    done
+    release_loops "${loops[@]}"
     real_stack_stop
     rm -rf "$work"
 }

@@ -202,6 +202,22 @@ kernel_has_filesystem() {
     grep -qw "$1" /proc/filesystems 2>/dev/null || modprobe -nq "$1" 2>/dev/null
 }
 
+# release_loops [LOOP...] [-- IMAGE...] : unmounts and detaches these loop devices and every
+# one that holds these images, so that a test or benchmark leaves none behind
+release_loops() {
+    local loops=() l point
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do loops+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    for l in "$@"; do
+        mapfile -t -O "${#loops[@]}" loops < <(losetup --noheadings --output NAME --associated "$l" 2>/dev/null)
+    done
+    for l in "${loops[@]}"; do
+        for point in $(findmnt --noheadings --output TARGET --source "$l" 2>/dev/null); do umount "$point" 2>/dev/null; done
+        losetup --detach "$l" 2>/dev/null || true
+    done
+    return 0
+}
+
 udisks_call() {
     local object=$1 interface=$2 method=$3
     shift 3

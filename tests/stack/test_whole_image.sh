@@ -10,12 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 loops=()
 finish() {
-    local loop point
     cd /
-    for loop in "${loops[@]}" $(losetup --noheadings --output NAME --associated "$WORK/game.img" 2>/dev/null); do
-        for point in $(findmnt --noheadings --output TARGET --source "$loop" 2>/dev/null); do umount "$point"; done
-        losetup --detach "$loop" 2>/dev/null || true
-    done
+    release_loops "${loops[@]}" -- "$WORK/game.img"
     real_stack_stop
     cleanup
 }

@@ -22,11 +22,7 @@ stop_watch() {
 }
 cleanup() {
     stop_watch
-    local l point
-    for l in "${loops[@]}" $(losetup --noheadings --output NAME --associated "$work/game.img" 2>/dev/null); do
-        for point in $(findmnt --noheadings --output TARGET --source "$l" 2>/dev/null); do umount "$point" 2>/dev/null; done
-        losetup -d "$l" 2>/dev/null || true
-    done
+    release_loops "${loops[@]}" -- "$work/game.img"
     real_stack_stop
     rm -rf "$work"
 }

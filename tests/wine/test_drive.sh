@@ -28,13 +28,9 @@ stop_wine() { wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || tr
 # A server that stays when its last program ends, as on a desktop where Wine runs.
 start_wine() { stop_wine; wineserver -p || fail "wineserver did not start"; }
 finish() {
-    local loop point
     cd /
     stop_wine
-    for loop in $(losetup --noheadings --output NAME --associated "$WORK/disc.img" 2>/dev/null); do
-        for point in $(findmnt --noheadings --output TARGET --source "$loop" 2>/dev/null); do umount "$point"; done
-        losetup --detach "$loop" 2>/dev/null || true
-    done
+    release_loops -- "$WORK/disc.img"
     real_stack_stop
     cleanup
 }
