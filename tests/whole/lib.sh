@@ -16,6 +16,8 @@ APP_PID=
 WM_PID=
 
 cleanup() {
+    # The program is the child of start_app's subshell; its pipes keep ctest waiting.
+    [ -n "$APP_PID" ] && pkill -P "$APP_PID" 2>/dev/null || true
     [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
     [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
@@ -66,6 +68,13 @@ start_app() {
     rm -f "$WORK/status" "$WORK/out"
     ( set +e; "$TARVIC" "$@" >"$WORK/out" 2>&1; echo $? >"$WORK/status" ) &
     APP_PID=$!
+}
+
+# app_has_window : the program started by start_app shows a window
+app_has_window() {
+    local pid
+    pid=$(pgrep -P "$APP_PID" 2>/dev/null | head -n1) || return 1
+    [ -n "$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null)" ]
 }
 
 # wait_window TITLE : prints the id of a visible window with exactly that title

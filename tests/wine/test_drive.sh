@@ -52,7 +52,12 @@ probe() {
     start_app E:
     local i
     # A cold Wine on a busy machine takes its time, twice: the helper, then the probe.
-    for i in $(seq 1200); do [ -s "$WORK/report" ] && [ -s "$WORK/status" ] && break; sleep 0.1; done
+    for i in $(seq 1200); do
+        [ -s "$WORK/report" ] && [ -s "$WORK/status" ] && break
+        # A chooser or a message box waits for a user who never comes.
+        [ $((i % 10)) -ne 0 ] || ! app_has_window || fail "$what: tarvic opened a window; $(cat "$WORK/out")"
+        sleep 0.1
+    done
     [ "$(cat "$WORK/status" 2>/dev/null)" = 0 ] || fail "$what: exit status; $(cat "$WORK/out")"
     APP_PID=
     [ -s "$WORK/report" ] || fail "$what: the probe did not report; $(cat "$WORK/out")"
