@@ -1,8 +1,9 @@
-// tarvic-watch itself against a fake udisks2 on a private bus (tests/watch/
-// fake_udisks_drives.cpp): what the real service reports is played out signal by
-// signal, and a recording stand-in for tarvic notes every start.
+// tarvic-watch itself against the fake udisks2 on a private bus: what the real
+// service reports is played out signal by signal, and a recording stand-in for
+// tarvic notes every start.
 #include "config.h"
 #include "platform/drive_lock.h"
+#include "support/private_bus.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -20,48 +21,6 @@ void end(QProcess &p)
 constexpr int Deadline = 10000;   // ms; every wait ends as soon as its effect is seen
 const QString DiscIn = u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s;
 
-// A dbus-daemon of our own on a socket of our choosing, so that it can be stopped
-// and started again at the same address.
-struct Bus
-{
-    QProcess daemon;
-    QString address;
-    bool start(const QString &socket)
-    {
-        address = u"unix:path="_s + socket;
-        daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s, u"--address="_s + address});
-        return daemon.waitForReadyRead(Deadline);
-    }
-    void stop()
-    {
-        end(daemon);
-        QFile::remove(address.mid(10));
-    }
-    ~Bus() { stop(); }
-};
-
-struct Udisks
-{
-    QProcess service;
-    bool start(const QString &address, const QStringList &commands = {})
-    {
-        service.start(QStringLiteral(FAKE_UDISKS_DRIVES), {address});
-        if (!service.waitForReadyRead(Deadline) || service.readLine() != "ready\n")
-            return false;
-        for (const QString &c : commands + QStringList{u"serve"_s})
-            if (!send(c))
-                return false;
-        return true;
-    }
-    bool send(const QString &command)
-    {
-        service.write(command.toUtf8() + '\n');
-        return service.waitForReadyRead(Deadline) && service.readLine() == "ok\n";
-    }
-    void stop() { end(service); }
-    ~Udisks() { stop(); }
-};
-
 } // namespace
 
 class WatchBusTest : public QObject
@@ -69,8 +28,8 @@ class WatchBusTest : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    Bus m_bus;
-    Udisks m_udisks;
+    tarvic::test::PrivateBus m_bus;
+    tarvic::test::FakeUdisks m_udisks;
     QProcess m_watch;
     QString m_log;   // what the watcher said so far
 
