@@ -2,7 +2,6 @@
 // service reports is played out signal by signal, and a recording stand-in for
 // tarvic notes every start.
 #include "config.h"
-#include "platform/drive_lock.h"
 #include "support/private_bus.h"
 #include "support/test_env.h"
 
@@ -151,21 +150,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
     }
 
-    void whatIsInAlreadyOrNotMappedStartsNothing()
-    {
-        // The stick (no entry) arrives and goes; a blank disc has nothing to start.
-        QVERIFY(settled());
-        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalBlank=true"_s));
-        QVERIFY(said(u"blank disc in %1: nothing to start"_s.arg(path(u"sr0"_s))));
-        // A disc that is in when the watcher begins is no insertion.
-        end(m_watch);   // before the disc is in, so that no watcher sees it go in
-        QVERIFY(m_udisks.send(u"set drives/cd Drive OpticalBlank=false OpticalNumDataTracks=1"_s));
-        QVERIFY(startWatch());
-        QVERIFY(settled());
-        QVERIFY2(!m_log.contains(u"starting"_s), qPrintable(m_log));
-        QCOMPARE(started(), QStringList());
-    }
-
     void udisksGoingAwayAndComingBack()
     {
         QVERIFY(m_udisks.send(DiscIn));
@@ -198,26 +182,6 @@ private Q_SLOTS:
         QVERIFY(said(u"watching udisks2 on the system bus"_s, 2));
         QVERIFY(m_udisks.send(DiscIn));
         QVERIFY(said(u"starting tarvic D:"_s));
-        QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
-    }
-
-    void aDriveThatTarvicIsHandlingStartsNothing()
-    {
-        const QString out = u"set drives/cd Drive MediaAvailable=false Optical=false OpticalNumDataTracks=0"_s;
-        {
-            tarvic::DriveLock tarvic;   // as "tarvic D:" holds it
-            QVERIFY(tarvic.hold(u'D'));
-            QVERIFY(m_udisks.send(DiscIn));
-            QVERIFY(said(u"D: disc in %1: tarvic is already handling D:, not started again"_s.arg(path(u"sr0"_s))));
-            QVERIFY(settled());
-            QVERIFY(m_udisks.send(out));
-            QVERIFY(said(u"D: %1 taken out"_s.arg(path(u"sr0"_s))));
-        }
-        QVERIFY(m_udisks.send(DiscIn));
-        QVERIFY(said(u"D: disc in %1: starting tarvic D:"_s.arg(path(u"sr0"_s))));
-        QVERIFY(settled());
-        QCOMPARE(m_log.count(u"already handling"_s), 1);
-        QCOMPARE(m_log.count(u"starting tarvic"_s), 1);
         QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
     }
 
