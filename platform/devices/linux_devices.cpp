@@ -1,9 +1,9 @@
-#include "platform/optical/linux_optical_devices.h"
+#include "platform/devices/linux_devices.h"
 
-#include "platform/optical/disc_format.h"
-#include "platform/optical/fstab_mounter.h"
-#include "platform/optical/mount_table.h"
-#include "platform/optical/udisks_mounter.h"
+#include "platform/devices/disc_format.h"
+#include "platform/devices/fstab_mounter.h"
+#include "platform/devices/mount_table.h"
+#include "platform/devices/udisks_mounter.h"
 #include "platform/runtime_error.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/optical/device_node.h"
-#include "platform/optical/disc_mounter.h"
-#include "platform/optical_devices.h"
+#include "platform/devices/device_node.h"
+#include "platform/devices/devices.h"
+#include "platform/devices/disc_mounter.h"
 
 #include <QHash>
 #include <QString>
