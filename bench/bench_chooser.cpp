@@ -5,10 +5,10 @@
 #include "chooser/file_list_box.h"
 #include "chooser/frmtarvic.h"
 #include "platform/config_paths.h"
+#include "platform/devices/devices.h"
 #include "platform/drive_map.h"
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
-#include "platform/optical_devices.h"
 #include "platform/program_starter.h"
 #include "ui/message_boxes.h"
 

@@ -7,7 +7,7 @@
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
 #include "ui/message_boxes.h"
-#include "platform/optical/linux_optical_devices.h"
+#include "platform/devices/linux_devices.h"
 #include "platform/program_starter.h"
 #include "settings/settings_store.h"
 #include "startup/maintarvic.h"

@@ -3,10 +3,10 @@
 // Prints the medians and, last, icon_ratio=<big/small>.
 #include "components/pe_icon.h"
 #include "components/pellor.h"
+#include "platform/devices/devices.h"
 #include "platform/drive_map.h"
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
-#include "platform/optical_devices.h"
 #include "samples/pe_writer.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/devices/devices.h"
 #include "platform/drive_map.h"
-#include "platform/optical_devices.h"
 #include "platform/runtime_error.h"
 
 #include <QStringList>

@@ -2,8 +2,8 @@
 
 #include "chooser/frmtarvic.h"
 #include "configure/frmconfigure.h"
+#include "platform/devices/devices.h"
 #include "platform/drive_paths.h"
-#include "platform/optical_devices.h"
 #include "platform/program_starter.h"
 #include "platform/runtime_error.h"
 #include "settings/settings_store.h"

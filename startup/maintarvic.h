@@ -11,7 +11,7 @@
 //   Pellor (components/)     status, file and folder questions in drive notation
 //   DrivePaths (platform/)   drive notation -> a native path inside the drive's root
 //   Drives, DriveMap         which letter is which folder, device or image; disc or none
-//   platform/optical/        device status, track files, mounting through udisks2
+//   platform/devices/        device status, track files, mounting through udisks2
 //   SettingsStore (settings/) the players and start-in folders, read at each use
 //   INITool (components/)    open= of the disc's autorun.inf, by the Windows profile rules
 //   frmTarvic (chooser/)     the disc's programs when nothing else is started

@@ -2,9 +2,9 @@
 // block device), seen through Pellor and whole runs of the program; odd nodes and disc
 // images as real files; the mount table on real sample text.
 #include "components/pellor.h"
+#include "platform/devices/disc_format.h"
+#include "platform/devices/linux_devices.h"
 #include "platform/drive_lock.h"
-#include "platform/optical/disc_format.h"
-#include "platform/optical/linux_optical_devices.h"
 #include "startup/maintarvic.h"
 #include "support/test_env.h"
 

@@ -1,9 +1,9 @@
 // Mounting a data disc: the udisks2 client against the fake udisks2 on a private
 // dbus-daemon, so the real calls, types and errors go over the wire; behind it the
 // fstab fallback on real sample text.
-#include "platform/optical/fstab_mounter.h"
-#include "platform/optical/linux_optical_devices.h"
-#include "platform/optical/udisks_mounter.h"
+#include "platform/devices/fstab_mounter.h"
+#include "platform/devices/linux_devices.h"
+#include "platform/devices/udisks_mounter.h"
 #include "support/private_bus.h"
 #include "support/test_env.h"
 

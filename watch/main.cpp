@@ -1,9 +1,9 @@
 // tarvic-watch: starts "tarvic X:" when a medium arrives in a drive of the drive map.
 #include "config.h"
 #include "platform/config_paths.h"
+#include "platform/devices/linux_devices.h"
 #include "platform/drive_lock.h"
 #include "platform/drive_map.h"
-#include "platform/optical/linux_optical_devices.h"
 #include "platform/runtime_error.h"
 #include "platform/system_starter.h"
 #include "watch/insertion_watch.h"

@@ -1,6 +1,6 @@
 #include "watch/udisks_client.h"
 
-#include "platform/optical/udisks_mounter.h"
+#include "platform/devices/udisks_mounter.h"
 #include "watch/insertion_watch.h"
 
 #include <QDBusArgument>

@@ -3,7 +3,7 @@
 // by the real udisksd, dispatched by the real start-up with scripted boxes.
 #include "components/pellor.h"
 #include "ui/message_boxes.h"
-#include "platform/optical/linux_optical_devices.h"
+#include "platform/devices/linux_devices.h"
 #include "startup/maintarvic.h"
 #include "support/test_env.h"
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "configure/pickers.h"
+#include "platform/devices/devices.h"
 #include "platform/drive_map.h"
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
-#include "platform/optical_devices.h"
 #include "settings/settings_store.h"
 #include "startup/services.h"
 #include "support/recording_starter.h"

@@ -1,4 +1,4 @@
-#include "platform/optical/disc_format.h"
+#include "platform/devices/disc_format.h"
 
 namespace tarvic {
 

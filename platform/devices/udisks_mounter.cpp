@@ -1,4 +1,4 @@
-#include "platform/optical/udisks_mounter.h"
+#include "platform/devices/udisks_mounter.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/optical/disc_mounter.h"
+#include "platform/devices/disc_mounter.h"
 
 #include <QDBusConnection>
 #include <chrono>

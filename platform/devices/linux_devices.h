@@ -1,8 +1,9 @@
 #pragma once
 
-#include "platform/optical/device_node.h"
-#include "platform/optical/disc_mounter.h"
-#include "platform/optical_devices.h"
+#include "platform/devices/device_node.h"
+#include "platform/devices/devices.h"
+#include "platform/devices/disc_mounter.h"
+#include "platform/devices/optical_drives.h"
 
 #include <QHash>
 #include <QString>
@@ -83,6 +84,9 @@ private:
     QByteArray attach(const QByteArray &image, const QString &what);
     void releaseImage();
     NodeInfo handedMedium(const NodeInfo &entry);
+    [[noreturn]] static void throwMediumGone(const QByteArray &medium);
+    // A mount point we may not enter is another user's mount: said as such.
+    static QByteArray readable(const QByteArray &point, const QString &what);
 
     std::unique_ptr<DeviceNode> m_node;
     std::vector<std::unique_ptr<DiscMounter>> m_mounters;
@@ -95,19 +99,5 @@ private:
     QByteArray m_handedFor;
     QByteArray m_medium;
 };
-
-// The loop device that holds a whole image (by the backing file's device and
-// inode, whoever attached it): its node and device number; nullopt when none.
-struct LoopDevice
-{
-    QByteArray node;
-    dev_t number = 0;
-};
-std::optional<LoopDevice> loopDeviceOf(DeviceNode &node, const NodeInfo &image,
-                                       const QString &sysBlockPath = QStringLiteral("/sys/block"));
-
-// The machine's optical drives as device nodes (/dev/sr0, ...), in the kernel's
-// order: the block devices of SCSI type 5 (TYPE_ROM) and those named sr*.
-QList<QByteArray> listOpticalDrives(const QString &sysRoot = QStringLiteral("/sys/class/block"));
 
 } // namespace tarvic

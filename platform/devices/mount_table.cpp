@@ -1,4 +1,4 @@
-#include "platform/optical/mount_table.h"
+#include "platform/devices/mount_table.h"
 
 namespace tarvic {
 

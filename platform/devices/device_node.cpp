@@ -1,4 +1,4 @@
-#include "platform/optical/device_node.h"
+#include "platform/devices/device_node.h"
 
 #include <cerrno>
 #include <climits>

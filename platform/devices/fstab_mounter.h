@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/optical/disc_mounter.h"
-#include "platform/optical/mount_table.h"
+#include "platform/devices/disc_mounter.h"
+#include "platform/devices/mount_table.h"
 
 #include <QString>
 #include <chrono>

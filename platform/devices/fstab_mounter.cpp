@@ -1,6 +1,6 @@
-#include "platform/optical/fstab_mounter.h"
+#include "platform/devices/fstab_mounter.h"
 
-#include "platform/optical/device_node.h"
+#include "platform/devices/device_node.h"
 
 #include <QFile>
 #include <QProcess>
