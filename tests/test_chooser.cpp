@@ -5,7 +5,7 @@
 #include "chooser/frmtarvic.h"
 #include "platform/system_starter.h"
 #include "startup/maintarvic.h"
-#include "samples/pe_writer.h"
+#include "pewriter/pe_writer.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -18,7 +18,7 @@
 
 using namespace tarvic;
 using namespace tarvic::test;
-using namespace tarvic::samples;
+using namespace tarvic::pewriter;
 using namespace Qt::StringLiterals;
 
 const QString A = u"a.exe"_s, B = u"B SETUP\n.EXE"_s;
