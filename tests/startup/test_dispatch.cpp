@@ -1,8 +1,5 @@
 // The media dispatch on real folder drives and a real settings file: which box,
 // which program, in which working folder, and which window is left.
-#include "chooser/frmtarvic.h"
-#include "configure/frmconfigure.h"
-#include "startup/maintarvic.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -16,238 +13,130 @@ const QString AskAudio = u"Audio CD (36): The audio CD program either does not e
 const QString AskVideo = u"Video DVD (36): The video DVD program either does not exist any more or it not been "
                          u"configured yet, do you want to configure it now?"_s;
 const QString DiscRequest = u"Disc Request (21): No disc was found in drive E:.  Please insert a disc and try again"_s;
-const QByteArray Programs[] = {"setup.exe", "My Setup.exe", "Bin/Install.exe"};
 
-// Drive E: on a folder, M: with a folder Sub, and two players that exist.
+// E: on the folder %E, M: on %M with a folder Sub; the players %A and %V exist; %S is
+// a start-in folder, %W the working folder before the run. Each by its real path, as
+// a started program's working folder shows it.
 struct Dispatch
 {
     TestEnv env;
-    QString before = QDir::currentPath();
-    QString disc = folder(u"disc"_s), m = folder(u"m"_s), startIn = folder(u"start in"_s);
-    QString audio = folder(u"my players"_s) + u"/audio"_s, video = QFileInfo(audio).path() + u"/video"_s;
-    std::unique_ptr<mainTarvic> program;
+    const QString home = QDir(env.configHome()).canonicalPath() + u'/', before = QDir::currentPath();
 
     Dispatch()
     {
-        touch(audio);
-        touch(video);
-        makeFolder(m + u"/Sub"_s);
-        env.mapDrive(u'e', disc);
-        env.mapDrive(u'm', m);
+        for (const QString &file : {u"%A"_s, u"%V"_s, u"%E/"_s, u"%M/Sub/"_s, u"%S/"_s})
+            file.endsWith(u'/') ? makeFolder(expand(file)) : touch(expand(file));
+        env.mapDrive(u'e', expand(u"%E"_s));
+        env.mapDrive(u'm', expand(u"%M"_s));
     }
-    QString folder(const QString &name) { return QDir(env.newFolder(name)).canonicalPath(); }
-    void setPlayers(const QString &audioPlayer, const QString &videoPlayer, const QString &startFolder)
+    QString expand(QString text) const
     {
-        env.settings().write({{Key::AudioCD, audioPlayer}, {Key::CDSI, startFolder}, {Key::DVDSI, startFolder},
-                              {Key::VideoDVD, videoPlayer}});
+        for (const auto &[key, name] : {std::pair{u"%E"_s, u"disc"_s}, {u"%M"_s, u"m"_s}, {u"%S"_s, u"start in"_s},
+                                         {u"%A"_s, u"players/audio"_s}, {u"%V"_s, u"players/video"_s}})
+            text.replace(key, home + name);
+        return text.replace(u"%W"_s, before);
     }
-    void putPrograms()
+    // Puts each entry into the disc's root: "name/" a folder, "name=text" a file with that text.
+    void fill(const QStringList &entries) const
     {
-        for (const QByteArray &name : Programs)
-            touch(disc + u'/' + QString::fromUtf8(name));
+        for (const QString &entry : entries) {
+            const QString path = expand(u"%E/"_s) + entry.section(u'=', 0, 0);
+            entry.endsWith(u'/') ? makeFolder(path) : touch(path, entry.section(u'=', 1).toUtf8());
+        }
     }
-    void run()
+    // AudioCD, VideoDVD, and the start-in folder of both.
+    void setPlayers(const QStringList &players)
     {
-        program = std::make_unique<mainTarvic>(env.services());
-        program->Main(u"e:"_s);
+        env.settings().write({{Key::AudioCD, expand(players[0])}, {Key::VideoDVD, expand(players[1])},
+                              {Key::CDSI, expand(players[2])}, {Key::DVDSI, expand(players[2])}});
     }
-    // Each box as "title (flags): text".
-    QStringList boxes() const
-    {
-        QStringList shown;
-        for (const ShownBox &b : env.boxes.shown)
-            shown << u"%1 (%2): %3"_s.arg(b.title).arg(b.flags).arg(b.text);
-        return shown;
-    }
-    // Each start as "command line (window style) in working folder".
-    QStringList started() const
-    {
-        QStringList started;
-        for (const StartedProgram &s : env.starter.started)
-            started << u"%1 (%2) in %3"_s.arg(s.commandLine).arg(s.windowStyle).arg(s.workingDirectory);
-        return started;
-    }
-    bool chooserShown() { return program->forms().isTarvicLoaded() && program->forms().frmTarvic().isVisible(); }
-    bool configureShown() { return program->forms().isConfigureLoaded() && program->forms().frmConfigure().isVisible(); }
 };
 
 class DispatchTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void anAudioCdPlaysInItsStartInFolder()
+    // Audio CD before video DVD before autorun.inf; a player is started in its start-in
+    // folder, the autorun program as written in the disc's root, its path found without
+    // regard to case. A player not configured, one with arguments (not a file) or gone:
+    // the user is asked, Yes leaves the configuration window. An open= that names no
+    // program of the disc, or none at all: the chooser.
+    void dispatch_data()
     {
-        Dispatch d;
-        d.setPlayers(d.audio, d.video, d.startIn);
-        touch(d.disc + u"/Track01.CDA"_s);
-        d.run();
-        QCOMPARE(d.started(), QStringList{d.audio + u" (1) in "_s + d.startIn});
-        QVERIFY(d.boxes().isEmpty() && !d.chooserShown() && !d.configureShown());
+        QTest::addColumn<QStringList>("disc");
+        QTest::addColumn<QStringList>("players");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("report");
+        const QStringList players{u"%A"_s, u"%V"_s, u"%S"_s}, none{{}, {}, {}};
+        const QStringList programs{u"setup.exe"_s, u"My Setup.exe"_s, u"Bin/Install.exe"_s};
+        const QString autorun = u"autorun.inf=[autorun]\nopen="_s, chooser = u"frmTarvic: My Setup.exe, setup.exe"_s;
+        QTest::newRow("audio CD") << QStringList{u"Track01.CDA"_s} << players << 0 << u"%A (1) in %S"_s;
+        QTest::newRow("video DVD, start-in folder on another drive")
+            << QStringList{u"video_ts/"_s} << QStringList{u"%A"_s, u"%V"_s, u"m:\\sub"_s} << 0 << u"%V (1) in %M/Sub"_s;
+        QTest::newRow("audio before video and autorun")
+            << QStringList{u"track01.cda"_s, u"VIDEO_TS/"_s, autorun + u"setup.exe"_s} + programs << players << 0
+            << u"%A (1) in %S"_s;
+        QTest::newRow("video before autorun")
+            << QStringList{u"VIDEO_TS/"_s, autorun + u"setup.exe"_s} + programs << players << 0 << u"%V (1) in %S"_s;
+        QTest::newRow("start-in folder missing") << QStringList{u"track01.cda"_s}
+            << QStringList{u"%A"_s, u"%V"_s, u"/nonexistent"_s} << 0 << u"%A (1) in %W"_s;
+        QTest::newRow("no player, Yes") << QStringList{u"track01.cda"_s} << none << int(Mb::Yes)
+                                        << AskAudio + u" | frmConfigure"_s;
+        QTest::newRow("a player with arguments, No") << QStringList{u"track01.cda"_s}
+            << QStringList{u"%A --cd"_s, u"%V"_s, {}} << int(Mb::No) << AskAudio;
+        QTest::newRow("video player gone, Yes") << QStringList{u"VIDEO_TS/"_s}
+            << QStringList{u"%A"_s, u"/nonexistent/video"_s, {}} << int(Mb::Yes) << AskVideo + u" | frmConfigure"_s;
+        QTest::newRow("autorun.inf in other cases") << QStringList{u"AUTORUN.INF=[AutoRun]\r\nOPEN=bin\\install.exe"_s} + programs
+            << players << 0 << u"E:\\bin\\install.exe (1) in %E"_s;
+        QTest::newRow("a leading backslash and blanks") << QStringList{autorun + u"\\My Setup.exe"_s} + programs
+            << players << 0 << u"E:\\\\My Setup.exe (1) in %E"_s;
+        QTest::newRow("open= with arguments") << QStringList{autorun + u"setup.exe /s"_s} + programs << players << 0 << chooser;
+        QTest::newRow("open= missing") << QStringList{autorun + u"missing.exe"_s} + programs << players << 0 << chooser;
+        QTest::newRow("open= out of the disc") << QStringList{autorun + u"..\\..\\bin\\sh"_s} + programs << players << 0 << chooser;
+        QTest::newRow("open= a Linux path") << QStringList{autorun + u"/bin/sh"_s} + programs << players << 0 << chooser;
+        QTest::newRow("open= empty") << QStringList{autorun} + programs << players << 0 << chooser;
+        QTest::newRow("no autorun.inf") << programs << players << 0 << chooser;
     }
 
-    void aVideoDvdPlaysInAStartInFolderOnAnotherDrive()
+    void dispatch()
     {
+        QFETCH(QStringList, disc);
+        QFETCH(QStringList, players);
+        QFETCH(int, answer);
+        QFETCH(QString, report);
         Dispatch d;
-        d.setPlayers(d.audio, d.video, u"m:\\sub"_s);
-        makeFolder(d.disc + u"/video_ts"_s);
-        d.run();
-        QCOMPARE(d.started(), QStringList{d.video + u" (1) in "_s + d.m + u"/Sub"_s});
-        QVERIFY(d.boxes().isEmpty() && !d.chooserShown());
+        d.fill(disc);
+        d.setPlayers(players);
+        d.env.boxes.answers = {answer};
+        QCOMPARE(d.env.run(u"e:"_s), d.expand(report));
     }
 
-    void audioComesBeforeVideoAndAutorun()
+    // The disc goes in while the last box is being answered.
+    void anEmptyDriveIsAskedForTillADiscIsIn_data()
     {
-        Dispatch d;
-        d.setPlayers(d.audio, d.video, d.startIn);
-        touch(d.disc + u"/track01.cda"_s);
-        makeFolder(d.disc + u"/VIDEO_TS"_s);
-        touch(d.disc + u"/autorun.inf"_s, "[autorun]\nopen=setup.exe");
-        d.putPrograms();
-        d.run();
-        QCOMPARE(d.started(), QStringList{d.audio + u" (1) in "_s + d.startIn});
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QString>("disc");
+        QTest::addColumn<QString>("report");
+        QTest::newRow("an audio CD, Retry") << QList<int>{Mb::Retry, Mb::Retry} << u"track01.cda"_s
+                                            << DiscRequest + u" | "_s + DiscRequest + u" | %A (1) in %S"_s;
+        QTest::newRow("a data disc, Retry") << QList<int>{Mb::Retry} << u"install.exe"_s
+                                            << DiscRequest + u" | frmTarvic: install.exe"_s;
+        QTest::newRow("Cancel") << QList<int>{Mb::Retry, Mb::Cancel} << u"track01.cda"_s << DiscRequest + u" | "_s + DiscRequest;
     }
 
-    void videoComesBeforeAutorun()
-    {
-        Dispatch d;
-        d.setPlayers(d.audio, d.video, d.startIn);
-        makeFolder(d.disc + u"/VIDEO_TS"_s);
-        touch(d.disc + u"/autorun.inf"_s, "[autorun]\nopen=setup.exe");
-        d.putPrograms();
-        d.run();
-        QCOMPARE(d.started(), QStringList{d.video + u" (1) in "_s + d.startIn});
-    }
-
-    void aMissingStartInFolderLeavesTheFolderAsItWas()
-    {
-        Dispatch d;
-        d.setPlayers(d.audio, d.video, u"/nonexistent"_s);
-        touch(d.disc + u"/track01.cda"_s);
-        d.run();
-        QCOMPARE(d.started(), QStringList{d.audio + u" (1) in "_s + d.before});
-    }
-
-    // No player, a player with arguments (not a file), a player gone: the user is
-    // asked; Yes leaves the configuration window, No nothing. Nothing starts.
-    void aPlayerNotConfiguredAsksToConfigureIt()
-    {
-        Dispatch d;
-        d.setPlayers({}, {}, {});
-        touch(d.disc + u"/track01.cda"_s);
-        d.env.boxes.answers = {Mb::Yes};
-        d.run();
-        QCOMPARE(d.boxes(), QStringList{AskAudio});
-        QVERIFY(d.started().isEmpty() && d.configureShown() && !d.chooserShown());
-        QCOMPARE(QDir::currentPath(), d.before);
-    }
-
-    void aPlayerWithArgumentsIsNoProgram()
-    {
-        Dispatch d;
-        d.setPlayers(d.audio + u" --cd"_s, d.video, {});
-        touch(d.disc + u"/track01.cda"_s);
-        d.env.boxes.answers = {Mb::No};
-        d.run();
-        QCOMPARE(d.boxes(), QStringList{AskAudio});
-        QVERIFY(d.started().isEmpty() && !d.configureShown() && !d.chooserShown());
-        QCOMPARE(QDir::currentPath(), d.before);
-    }
-
-    void aVideoPlayerGoneAsksToConfigureIt()
-    {
-        Dispatch d;
-        d.setPlayers(u"/nonexistent/audio"_s, u"/nonexistent/video"_s, {});
-        makeFolder(d.disc + u"/VIDEO_TS"_s);
-        d.env.boxes.answers = {Mb::Yes};
-        d.run();
-        QCOMPARE(d.boxes(), QStringList{AskVideo});
-        QVERIFY(d.started().isEmpty() && d.configureShown());
-    }
-
-    void anUnreadableSettingsFileIsAnError()
-    {
-        Dispatch d;
-        makeFolder(d.env.settingsPath());
-        touch(d.disc + u"/track01.cda"_s);
-        d.run();
-        QCOMPARE(d.boxes(), QStringList{u"Error (16): An error has occured: Path/File access error: the settings file "_s
-                                        + d.env.settingsPath() + u" is a folder, 75"_s});
-        QVERIFY(d.started().isEmpty() && !d.configureShown() && !d.chooserShown());
-        QCOMPARE(QDir::currentPath(), d.before);
-    }
-
-    // The command line is started as written, in the disc's root; its program is
-    // found without regard to case.
-    void autorunIsReadWithoutRegardToCase()
-    {
-        Dispatch d;
-        d.setPlayers(d.audio, d.video, {});
-        touch(d.disc + u"/AUTORUN.INF"_s, "[AutoRun]\r\nOPEN=bin\\install.exe");
-        d.putPrograms();
-        d.run();
-        QCOMPARE(d.started(), QStringList{u"E:\\bin\\install.exe (1) in "_s + d.disc});
-        QVERIFY(d.boxes().isEmpty() && !d.chooserShown());
-    }
-
-    void autorunWithALeadingBackslashAndBlanks()
-    {
-        Dispatch d;
-        d.setPlayers(d.audio, d.video, {});
-        touch(d.disc + u"/autorun.inf"_s, "[autorun]\nopen=\\My Setup.exe");
-        d.putPrograms();
-        d.run();
-        QCOMPARE(d.started(), QStringList{u"E:\\\\My Setup.exe (1) in "_s + d.disc});
-    }
-
-    // An open= line that names no program of the disc, or none at all: the chooser,
-    // in the disc's root.
-    void theChooserWhenAutorunStartsNothing_data()
-    {
-        QTest::addColumn<QByteArray>("autorun");   // null: no autorun.inf
-        QTest::newRow("with arguments") << "[autorun]\nopen=setup.exe /s"_ba;
-        QTest::newRow("missing") << "[autorun]\nopen=missing.exe"_ba;
-        QTest::newRow("out of the disc") << "[autorun]\nopen=..\\..\\bin\\sh"_ba;
-        QTest::newRow("a Linux path") << "[autorun]\nopen=/bin/sh"_ba;
-        QTest::newRow("empty") << "[autorun]\nopen="_ba;
-        QTest::newRow("no autorun.inf") << QByteArray();
-    }
-    void theChooserWhenAutorunStartsNothing()
-    {
-        QFETCH(QByteArray, autorun);
-        Dispatch d;
-        d.setPlayers(d.audio, d.video, {});
-        if (!autorun.isNull())
-            touch(d.disc + u"/autorun.inf"_s, autorun);
-        d.putPrograms();
-        d.run();
-        QVERIFY(d.started().isEmpty() && d.boxes().isEmpty() && d.chooserShown() && !d.configureShown());
-        QCOMPARE(QDir::currentPath(), d.disc);
-    }
-
-    // The disc goes in while the last Retry is being answered.
     void anEmptyDriveIsAskedForTillADiscIsIn()
     {
+        QFETCH(QList<int>, answers);
+        QFETCH(QString, disc);
+        QFETCH(QString, report);
         Dispatch d;
-        d.setPlayers(d.audio, d.video, d.startIn);
-        d.env.boxes.answers = {Mb::Retry, Mb::Retry};
-        d.env.boxes.whileShown = [&d](const ShownBox &) {
-            if (d.env.boxes.shown.size() == 2)
-                touch(d.disc + u"/track01.cda"_s);
+        d.setPlayers({u"%A"_s, u"%V"_s, u"%S"_s});
+        d.env.boxes.answers = answers;
+        d.env.boxes.whileShown = [&](const ShownBox &) {
+            if (d.env.boxes.shown.size() == answers.size())
+                d.fill({disc});
         };
-        d.run();
-        QCOMPARE(d.boxes(), (QStringList{DiscRequest, DiscRequest}));
-        QCOMPARE(d.started(), QStringList{d.audio + u" (1) in "_s + d.startIn});
-    }
-
-    void anEmptyDriveRetriedThenCancelled()
-    {
-        Dispatch d;
-        d.setPlayers(d.audio, d.video, d.startIn);
-        d.env.boxes.answers = {Mb::Retry, Mb::Cancel};
-        d.run();
-        QCOMPARE(d.boxes(), (QStringList{DiscRequest, DiscRequest}));
-        QVERIFY(d.started().isEmpty() && !d.chooserShown() && !d.configureShown());
-        QCOMPARE(QDir::currentPath(), d.before);
+        QCOMPARE(d.env.run(u"e:"_s), d.expand(report));
     }
 };
 

@@ -84,7 +84,15 @@ public:
     HalvaneSettings &settings();
     Services &services();
 
-    // The boxes shown and the programs started (and where), in that order.
+    // What the run asked of the services, " | " between: each box shown ("title
+    // (flags): text"), then each program started ("command line (window style) in
+    // working folder", a file started as itself by its path in brackets).
+    QString report() const;
+    // Runs `tarvic argument` (mainTarvic::Main) on these services: report(), then each
+    // window left loaded ("frmTarvic: its list, comma-separated", "frmConfigure"; "hidden"
+    // when it is not shown).
+    QString run(const QString &argument);
+    // report() without flags and window styles, for groups still comparing that form.
     QString outcome() const;
 
     ScriptedBoxes boxes;
