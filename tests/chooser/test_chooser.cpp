@@ -1,6 +1,5 @@
 // The chooser window: what it lists, its state, the keyboard and mouse, Run and
 // Open drive, an unreadable root. (Its layout: test_layout; a disc put in late: test_dispatch.)
-#include "chooser/caption_label.h"
 #include "chooser/file_list_box.h"
 #include "chooser/frmtarvic.h"
 #include "startup/maintarvic.h"

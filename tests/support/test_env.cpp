@@ -3,9 +3,8 @@
 #include "chooser/file_list_box.h"
 #include "chooser/frmtarvic.h"
 #include "configure/frmconfigure.h"
-#include "platform/config_paths.h"
-#include "startup/maintarvic.h"
 #include "platform/runtime_error.h"
+#include "startup/maintarvic.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,31 +84,11 @@ TestEnv::~TestEnv()
         qunsetenv("XDG_CONFIG_HOME");
 }
 
-QString TestEnv::mapFolder() const
-{
-    return driveMapFolder();
-}
-
-QString TestEnv::settingsPath() const
-{
-    return settingsFile();
-}
-
 QString TestEnv::newFolder(const QString &name)
 {
     const QString path = m_home.filePath(QStringLiteral("folders/") + name);
     makeFolder(path);
     return path;
-}
-
-void TestEnv::mapDrive(QChar letter, const QString &folder)
-{
-    link(letter.toLower() + QStringLiteral(":"), folder);
-}
-
-void TestEnv::mapDevice(QChar letter, const QString &device)
-{
-    link(letter.toLower() + QStringLiteral("::"), device);
 }
 
 void TestEnv::link(const QString &entry, const QString &target)
