@@ -19,6 +19,15 @@ using namespace tarvic::test;
 using namespace tarvic::pewriter;
 using namespace Qt::StringLiterals;
 
+// A Windows program whose icon is of one colour, at a path of any bytes.
+static bool program(const QByteArray &path, QColor colour)
+{
+    const QByteArray bytes = buildPe({.groups = {{.images = {dibIcon(32, 32, colour)}, .name = {}}}});
+    QFile f;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    return fd >= 0 && f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && f.write(bytes) == bytes.size();
+}
+
 // A window on the folder drive E:, shown on the files it is given.
 struct Chooser
 {
@@ -52,67 +61,46 @@ class ChooserTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    // The root's programs by name without regard to case, each on one line; nothing
-    // hidden, no folder, no other file; a link only while it leads to a file on the
-    // disc (the disc is untrusted), a named pipe neither listed nor stalling the
-    // listing. At first nothing is chosen; each selection enables Run and shows its icon.
-    void listingAndSelection()
-    {
-        Chooser c;
-        for (const auto &[name, colour] : {std::pair{u"/blue.exe"_s, Qt::blue}, std::pair{u"/RED.EXE"_s, Qt::red}})
-            QVERIFY(writePe(c.disc + name, {.groups = {{.images = {dibIcon(32, 32, colour)}, .name = {}}}}));
-        const QString outside = c.env.newFolder(u"outside"_s);
-        touch(outside + u"/evil.exe"_s);
-        touch(c.disc + u"2/evil.exe"_s);   // beside the disc, its name begins with the disc's
-        QVERIFY(QFile::link(u"blue.exe"_s, c.disc + u"/inside.exe"_s));
-        QVERIFY(QFile::link(outside + u"/evil.exe"_s, c.disc + u"/outside.exe"_s));
-        QVERIFY(QFile::link(c.disc + u"2/evil.exe"_s, c.disc + u"/sibling.exe"_s));
-        QVERIFY(QFile::link(c.disc + u"/gone.exe"_s, c.disc + u"/dangling.exe"_s));
-        QCOMPARE(::mkfifo(QFile::encodeName(c.disc + u"/pipe.exe"_s).constData(), 0644), 0);
-        QVERIFY(c.open({u"line\nbreak.exe"_s, u".hidden.exe"_s, u"a.txt"_s, u"folder.exe/inner.exe"_s}));
-        QCOMPARE(c.listed(), (QStringList{u"blue.exe"_s, u"inside.exe"_s, u"line\uFFFDbreak.exe"_s, u"RED.EXE"_s}));
-        QVERIFY(c.w->EXElist->selectedItems().isEmpty() && c.w->EXEIcon->pixmap().isNull());
-        QVERIFY(!c.w->Run->isEnabled() && !c.w->EOR->isEnabled());
-        for (int row : {0, 3, 1}) {
-            c.w->EXElist->setCurrentRow(row);
-            QVERIFY(c.w->Run->isEnabled() && c.w->EOR->isEnabled());
-            QCOMPARE(c.icon(), QColor(row == 3 ? Qt::red : Qt::blue));
-        }
-    }
-
     // Names are bytes on a disc: "\\", "C:", ".." and bytes that are no UTF-8 are part
-    // of the name, so each entry shows the icon of, and starts, its own file and no other.
-    void hostileNamesRunThemselves()
+    // of the name, so each entry, on one line, shows the icon of and starts its own file
+    // and no other. Nothing hidden, no folder, no other file; a link only while it leads
+    // to a file on the disc (which is untrusted); a named pipe neither listed nor
+    // stalling the listing. At first nothing is chosen; each selection enables Run.
+    void eachEntryIsItsOwnFile()
     {
         Chooser c;
         const QByteArray disc = QFile::encodeName(c.disc);
-        const auto program = [](const QByteArray &path, QColor colour) {
-            const QByteArray bytes = buildPe({.groups = {{.images = {dibIcon(32, 32, colour)}, .name = {}}}});
-            QFile f;
-            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            return fd >= 0 && f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && f.write(bytes) == bytes.size();
-        };
-        // What the Windows rules would find instead: drive C:'s x.exe, sub/evil.exe, a folder C: of the disc.
+        // What the Windows rules would find instead: drive C:'s x.exe, sub/evil.exe, a folder
+        // C: of the disc; and files beside the disc, in a folder whose name begins with its.
         const QString otherDrive = c.env.newFolder(u"c"_s);
         c.env.mapDrive(u'c', otherDrive);
-        for (const QString &decoy : {otherDrive + u"/x.exe"_s, c.disc + u"/sub/evil.exe"_s, c.disc + u"/C:/x.exe"_s}) {
+        for (const QString &decoy : {otherDrive + u"/x.exe"_s, c.disc + u"/sub/evil.exe"_s, c.disc + u"/C:/x.exe"_s,
+                                     c.disc + u"2/evil.exe"_s}) {
             makeFolder(QFileInfo(decoy).path());
             QVERIFY(program(QFile::encodeName(decoy), Qt::black));
         }
         // In list order: by name without regard to case, bytes deciding between names shown alike.
-        const QList<std::pair<QByteArray, QColor>> listed = {{"a\xfe.exe", Qt::magenta}, {"a\xff.exe", Qt::cyan},
-                                                            {"C:\\x.exe", Qt::green}, {"setup\\..\\..\\x.exe", Qt::yellow},
-                                                            {"sub\\evil.exe", Qt::blue}, {"x.exe", Qt::red}};
+        const QList<std::pair<QByteArray, QColor>> listed = {
+            {"a\xfe.exe", Qt::magenta}, {"a\xff.exe", Qt::cyan}, {"C:\\x.exe", Qt::green}, {"inside.exe", Qt::red},
+            {"line\nbreak.exe", Qt::gray}, {"setup\\..\\..\\x.exe", Qt::yellow}, {"sub\\evil.exe", Qt::blue}, {"x.exe", Qt::red}};
         const auto removeListed = qScopeGuard([&] {   // names that are no UTF-8 are beyond QTemporaryDir
             for (const auto &entry : listed)
                 ::unlink(disc + '/' + entry.first);
         });
         for (const auto &[name, colour] : listed)
-            QVERIFY(program(disc + '/' + name, colour));
-        QVERIFY(c.open({}));
-        QCOMPARE(c.w->EXElist->count(), listed.size());
+            QVERIFY(name == "inside.exe" ? QFile::link(u"x.exe"_s, c.disc + u"/inside.exe"_s) : program(disc + '/' + name, colour));
+        for (const auto &[name, target] : {std::pair{u"outside"_s, otherDrive + u"/x.exe"_s}, {u"sibling"_s, c.disc + u"2/evil.exe"_s},
+                                           {u"dangling"_s, c.disc + u"/gone.exe"_s}})
+            QVERIFY(QFile::link(target, c.disc + u'/' + name + u".exe"_s));
+        QCOMPARE(::mkfifo(QFile::encodeName(c.disc + u"/pipe.exe"_s).constData(), 0644), 0);
+        QVERIFY(c.open({u".hidden.exe"_s, u"a.txt"_s, u"folder.exe/inner.exe"_s}));
+        QCOMPARE(c.listed(), (QStringList{u"a\uFFFD.exe"_s, u"a\uFFFD.exe"_s, u"C:\\x.exe"_s, u"inside.exe"_s, u"line\uFFFDbreak.exe"_s,
+                                          u"setup\\..\\..\\x.exe"_s, u"sub\\evil.exe"_s, u"x.exe"_s}));
+        QVERIFY(c.w->EXElist->selectedItems().isEmpty() && c.w->EXEIcon->pixmap().isNull());
+        QVERIFY(!c.w->Run->isEnabled() && !c.w->EOR->isEnabled());
         for (int row = 0; row < listed.size(); ++row) {
             c.w->EXElist->setCurrentRow(row);
+            QVERIFY(c.w->Run->isEnabled() && c.w->EOR->isEnabled());
             QCOMPARE(c.icon(), listed[row].second);
             c.w->Run->click();
             QCOMPARE(c.env.starter.started.value(row).program, disc + '/' + listed[row].first);
@@ -120,8 +108,8 @@ private Q_SLOTS:
         // Changed into a link off the disc after listing: the file is no longer there to run.
         QVERIFY(QFile::remove(c.disc + u"/x.exe"_s) && QFile::link(otherDrive + u"/x.exe"_s, c.disc + u"/x.exe"_s));
         c.w->Run->click();
-        QCOMPARE(c.env.starter.started.size(), listed.size());
         QCOMPARE(c.env.report().section(u" | "_s, 0, 0), u"Run Error (16): Could not run the program 'x.exe'"_s);
+        QCOMPARE(c.env.starter.started.size(), listed.size());
     }
 
     // Keys go to the focused control, clicks to the list; Run starts the chosen file
