@@ -55,32 +55,30 @@ private Q_SLOTS:
         QFETCH(QString, argument);
         QFETCH(QString, report);
         TestEnv env;
-        QHash<QString, QString> discs;
-        for (const QString &disc : {u"A"_s, u"B"_s, u"C"_s}) {
-            discs[disc] = env.newFolder(u"disc "_s + disc + u" \u00FC"_s);
-            touch(discs[disc] + u"/autorun.inf"_s, "[autorun]\nopen=" + disc.toLower().toLatin1() + ".exe\n");
-            touch(discs[disc] + u"/"_s + disc.toLower() + u".exe"_s);
-        }
-        env.mapDrive(u'd', discs[u"A"_s]);
-        env.mapDrive(u'e', discs[u"B"_s]);
-        const QString link = env.newFolder(u"links"_s) + u"/b"_s;
-        QVERIFY(QFile::link(discs[u"B"_s], link));
         const QString nodes = env.deviceFolder();
+        QHash<QChar, QString> named{{u'L', env.newFolder(u"links"_s) + u"/b"_s}, {u'N', nodes + u"/n"_s},
+                                    {u'M', nodes + u"/m"_s}, {u'V', env.newFolder(u"run/gvfs"_s) + u"/cdda:host=n"_s}};
+        for (const QChar disc : {u'A', u'B', u'C'}) {
+            const QString folder = named[disc] = env.newFolder(u"disc %1 \u00FC"_s.arg(disc));
+            const QString program = disc.toLower() + u".exe"_s;
+            touch(folder + u"/autorun.inf"_s, "[autorun]\nopen=" + program.toLatin1() + "\n");
+            touch(folder + u'/' + program);
+        }
+        env.mapDrive(u'd', named[u'A']);
+        env.mapDrive(u'e', named[u'B']);
+        QVERIFY(QFile::link(named[u'B'], named[u'L']));
         makeFolder(nodes);
         // Loop devices' numbers far above any in use; nothing opens these nodes.
         for (const auto &[name, minor] : {std::pair{"g", 4000}, {"n", 4000}, {"m", 4001}})
             QCOMPARE(::mknod(QFile::encodeName(nodes + u'/' + QLatin1String(name)).constData(), S_IFBLK | 0600,
                              ::makedev(7, minor)), 0);
         env.mapDevice(u'g', nodes + u"/g"_s);
-        const QString uri = QString::fromLatin1(QUrl::toPercentEncoding(discs[u"B"_s], "/"));
+        const QString uri = QString::fromLatin1(QUrl::toPercentEncoding(named[u'B'], "/"));
         argument.replace(u"localhostU"_s, u"localhost"_s + uri).replace(u"file://U"_s, u"file://"_s + uri);
-        const QHash<QChar, QString> named{{u'B', discs[u"B"_s]}, {u'C', discs[u"C"_s]}, {u'L', link},
-                                          {u'N', nodes + u"/n"_s}, {u'M', nodes + u"/m"_s},
-                                          {u'V', env.newFolder(u"run/gvfs"_s) + u"/cdda:host=n"_s}};
         if (!argument.isEmpty() && named.contains(argument.front()))
             argument.replace(0, 1, named[argument.front()]);
-        for (const QString &disc : discs.keys())
-            report.replace(u" in "_s + disc, u" in "_s + discs[disc]);
+        for (const QChar disc : {u'A', u'B', u'C'})
+            report.replace(u" in "_s + disc, u" in "_s + named[disc]);
         QCOMPARE(env.run(argument), report.replace(u"file://U"_s, u"file://"_s + uri));
     }
 
