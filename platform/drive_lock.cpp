@@ -71,6 +71,11 @@ QStringList folders()
     return first == temp ? QStringList{temp} : QStringList{first, temp};
 }
 
+QByteArray mountingName(quint64 number)
+{
+    return "mounting-" + QByteArray::number(number) + ".lock";
+}
+
 bool isLetter(QChar letter)
 {
     return letter.toUpper() >= QLatin1Char('A') && letter.toUpper() <= QLatin1Char('Z');
@@ -143,12 +148,37 @@ void DriveLock::release()
     m_fd = -1;
 }
 
+bool DriveLock::holdMounting(quint64 number)
+{
+    release();
+    for (const QString &folder : folders()) {
+        const int fd = openFile(folder, mountingName(number), true);
+        if (fd < 0)
+            continue;
+        if (lock(fd, LOCK_EX) != 0) {
+            ::close(fd);
+            return false;
+        }
+        m_fd = fd;
+        return true;
+    }
+    return false;
+}
+
+bool DriveLock::isMounting(quint64 number)
+{
+    return heldByName(mountingName(number));
+}
+
 bool DriveLock::isHeld(QChar letter)
 {
-    if (!isLetter(letter))
-        return false;
+    return isLetter(letter) && heldByName(fileName(letter));
+}
+
+bool DriveLock::heldByName(const QByteArray &name)
+{
     for (const QString &folder : folders()) {
-        const int fd = openFile(folder, fileName(letter), false);
+        const int fd = openFile(folder, name, false);
         if (fd < 0)
             continue;
         const bool held = lock(fd, LOCK_EX) != 0 && errno == EWOULDBLOCK;

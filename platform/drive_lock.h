@@ -35,10 +35,17 @@ public:
     // Whether some process holds the letter's mark. Makes no file or folder.
     static bool isHeld(QChar letter);
 
+    // The mark that tarvic-watch is mounting a medium (by its device number) for the
+    // tarvic it starts, held alone without waiting while udisks2 is asked; the tarvic
+    // waits for that mount rather than asking for a second one.
+    bool holdMounting(quint64 number);
+    static bool isMounting(quint64 number);
+
     // The first folder of the marks, by the rules above.
     static QString folder();
 
 private:
+    static bool heldByName(const QByteArray &name);
     int m_fd = -1;
 };
 

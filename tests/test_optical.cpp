@@ -2,6 +2,7 @@
 // block device), seen through Pellor and whole runs of the program; odd nodes and disc
 // images as real files; the mount table on real sample text.
 #include "components/pellor.h"
+#include "platform/drive_lock.h"
 #include "platform/optical/disc_format.h"
 #include "platform/optical/linux_optical_devices.h"
 #include "startup/maintarvic.h"
@@ -9,6 +10,7 @@
 
 #include <QtTest>
 #include <grp.h>
+#include <thread>
 #include <linux/capability.h>
 #include <linux/cdrom.h>
 #include <sys/syscall.h>
@@ -65,8 +67,10 @@ struct ScriptedMounter final : DiscMounter
 {
     QString answer;
     QByteArray folder;
+    int calls = 0;
     MountAttempt mount(const QByteArray &device) override
     {
+        ++calls;
         const bool mounted = answer == u"M" && device == "/dev/sr1";
         const auto unmounted = answer.startsWith(u'U') ? MountAttempt::Unavailable : MountAttempt::Failed;
         return {mounted ? MountAttempt::Mounted : unmounted, folder, answer.mid(2)};
@@ -392,6 +396,32 @@ private Q_SLOTS:
         devices.handOver(QFile::encodeName(image), QFile::encodeName(node));
         QCOMPARE(devices.status(QFile::encodeName(image), OpticalDevices::Asking::Afresh), 2);
         QCOMPARE(devices.mountPoint(QFile::encodeName(image), true), QFile::encodeName(disc));
+
+        // tarvic-watch mounting it meanwhile: waited for and used, not asked for twice;
+        // mounted here only once that mount has failed.
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(env.newFolder(u"runtime"_s)));
+        const auto watcherMounts = [&](QByteArray mountLine) {
+            touch(mountInfo, "");
+            mounter->calls = 0;
+            DriveLock mounting;
+            if (!mounting.holdMounting(makedev(7, 5)))
+                return u"the mark could not be made"_s;
+            std::thread watcher([&] {
+                QThread::msleep(100);
+                touch(mountInfo, mountLine);
+                QThread::msleep(100);
+                mounting.release();
+            });
+            const QString error = errorOf(mount);
+            watcher.join();
+            return error;
+        };
+        QCOMPARE(watcherMounts("51 22 7:5 / " + QFile::encodeName(disc) + " ro - iso9660 /dev/loop5 ro\n"), QString());
+        QCOMPARE(mounter->calls, 0);
+        QVERIFY(watcherMounts("").contains(u"could not be mounted: udisks2: Not authorized"_s));
+        QCOMPARE(mounter->calls, 1);
+        qunsetenv("XDG_RUNTIME_DIR");
+
         loop(u"loop5"_s, env.configHome() + u"/folders/isos/other.iso"_s, "0\n", "7:5\n");
         QCOMPARE(errorOf(mount), u"71: Disk not ready: the medium %1 that tarvic-watch saw arrive is gone"_s.arg(node));
         QCOMPARE(attacher->calls, 1);

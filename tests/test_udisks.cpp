@@ -1,9 +1,10 @@
-// Mounting a data disc: the udisks2 client against tests/optical/fake_udisks.cpp on a
-// private dbus-daemon, so the real calls, types and errors go over the wire; behind it
-// the fstab fallback on real sample text.
+// Mounting a data disc: the udisks2 client against the fake udisks2 on a private
+// dbus-daemon, so the real calls, types and errors go over the wire; behind it the
+// fstab fallback on real sample text.
 #include "platform/optical/fstab_mounter.h"
 #include "platform/optical/linux_optical_devices.h"
 #include "platform/optical/udisks_mounter.h"
+#include "support/private_bus.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -20,7 +21,7 @@ class UdisksTest : public QObject
 private Q_SLOTS:
     void mountingADisc_data()
     {
-        QTest::addColumn<QString>("mode");        // of the fake; none: no service on the bus
+        QTest::addColumn<QString>("mode");        // of the fake, or mounted already; none: no service on the bus
         QTest::addColumn<QByteArray>("fstab");    // its entry; %D the drive, %L a link to it
         QTest::addColumn<QString>("expected");    // the mount point, or the error; %F the fstab, %D the drive
         const QByteArray user = "%D /media/cd\\040rom udf,iso9660 user,noauto 0 0";
@@ -49,27 +50,28 @@ private Q_SLOTS:
         QFETCH(QString, mode);
         QFETCH(QByteArray, fstab);
         QTemporaryDir dir;
-        QProcess daemon, service;
-        daemon.startCommand(u"dbus-daemon --session --print-address --nofork --address=unix:dir="_s + dir.path());
-        QVERIFY(daemon.waitForReadyRead(5000));
-        const QString bus = QString::fromUtf8(daemon.readLine()).trimmed();
+        test::PrivateBus bus;
+        test::FakeUdisks service;
+        QVERIFY(bus.start(dir.filePath(u"bus"_s)));
         // A drive of our own: a block node of a device number no driver answers.
         const QString drive = dir.filePath(u"sr0"_s), link = dir.filePath(u"cdrom"_s), table = dir.filePath(u"fstab"_s),
                       mount = dir.filePath(u"mnt"_s);
         if (::mknod(QFile::encodeName(drive), S_IFBLK | 0600, makedev(11, 250)) != 0)
             QSKIP("only root makes device nodes");
         QVERIFY(QFile::link(drive, link));
-        if (!mode.isEmpty()) {
-            service.start(QStringLiteral(FAKE_UDISKS), {bus, mode, drive});
-            QVERIFY(service.waitForReadyRead(5000));   // once it owns its name
-        }
+        // Mounted already: asking to mount it again would be refused.
+        const QString points = mode == u"mounted" ? u"/media/anna/CD"_s : QString();
+        if (!mode.isEmpty())
+            QVERIFY(service.start(bus.address, {u"add block_devices/sr0 Block Device="_s + drive,
+                                                u"add block_devices/sr0 Filesystem MountPoints="_s + points},
+                                  mode == u"mounted" ? u"refuse"_s : mode));
         tarvic::test::touch(table, "UUID=4f1c / ext4 defaults 0 1\n\t# /dev/sr9 /media/old iso9660 user 0 0\n\n"
                                        + fstab.replace("%L", QFile::encodeName(link)).replace("%D", QFile::encodeName(drive)) + '\n');
         // mount(8) succeeds given nothing but a mount point (but /media/fail).
         tarvic::test::touch(mount, "#!/bin/sh\n[ $# = 1 ] && [ \"$1\" != /media/fail ] && exit\necho no medium found >&2; exit 32");
         QVERIFY(QFile::setPermissions(mount, QFile::ReadOwner | QFile::ExeOwner));
         std::vector<std::unique_ptr<DiscMounter>> line;
-        line.push_back(std::make_unique<UdisksMounter>(QDBusConnection::connectToBus(bus, bus), 2s, 2s));
+        line.push_back(std::make_unique<UdisksMounter>(QDBusConnection::connectToBus(bus.address, bus.address), 2s, 2s));
         line.push_back(std::make_unique<FstabMounter>(table, mount));
         // The kernel's own answers: a device node, mounted nowhere, no table of contents.
         LinuxOpticalDevices devices(std::make_unique<LinuxDeviceNode>(), std::move(line), nullptr, dir.filePath(u"none"_s));
@@ -80,10 +82,6 @@ private Q_SLOTS:
             got = e.description();
         }
         QTEST(got.replace(table, u"%F"_s).replace(drive, u"%D"_s), "expected");
-        for (QProcess *p : {&service, &daemon}) {
-            p->kill();
-            p->waitForFinished();
-        }
     }
 
     // A disc image goes to udisks2 as an open descriptor with read-only asked for; it
@@ -92,9 +90,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("expected");   // the mount point, or the reason, then what the fake was asked
-        QTest::newRow("attached and mounted") << u"mount"_s << u"/media/anna/MY DISC|LoopSetup ro 1/2/3 Mount SetAutoclear"_s;
+        QTest::newRow("attached and mounted")
+            << u"mount"_s << u"/media/anna/MY DISC|LoopSetup ro 1/2/3 Get Mount SetAutoclear"_s;
         QTest::newRow("refused: the loop device goes again")
-            << u"refuse"_s << u"udisks2: Not authorized to perform operation|LoopSetup ro 1/2/3 Delete"_s;
+            << u"refuse"_s << u"udisks2: Not authorized to perform operation|LoopSetup ro 1/2/3 Get Mount Delete"_s;
         QTest::newRow("no service") << QString() << u"udisks2 is not running|"_s;
     }
 
@@ -102,24 +101,18 @@ private Q_SLOTS:
     {
         QFETCH(QString, mode);
         QTemporaryDir dir;
-        QProcess daemon, service;
-        daemon.startCommand(u"dbus-daemon --session --print-address --nofork --address=unix:dir="_s + dir.path());
-        QVERIFY(daemon.waitForReadyRead(5000));
-        const QString bus = QString::fromUtf8(daemon.readLine()).trimmed(), image = dir.filePath(u"game.iso"_s);
+        test::PrivateBus bus;
+        test::FakeUdisks service;
+        QVERIFY(bus.start(dir.filePath(u"bus"_s)));
+        const QString image = dir.filePath(u"game.iso"_s);
         tarvic::test::touch(image, "1/2/3");
-        if (!mode.isEmpty()) {
-            service.start(QStringLiteral(FAKE_UDISKS), {bus, mode, image});
-            QVERIFY(service.waitForReadyRead(5000));
-            service.readLine();
-        }
-        UdisksImageAttacher attacher(QDBusConnection::connectToBus(bus, bus), 2s, 2s);
+        if (!mode.isEmpty())
+            QVERIFY(service.start(bus.address, {}, mode));
+        UdisksImageAttacher attacher(QDBusConnection::connectToBus(bus.address, bus.address), 2s, 2s);
         const MountAttempt got = attacher.attach(QFile::encodeName(image));
         QCOMPARE(got.outcome == MountAttempt::Mounted, got.reason.isEmpty());
-        for (QProcess *p : {&service, &daemon}) {
-            p->terminate();
-            p->waitForFinished();
-        }
-        const QString asked = mode.isEmpty() ? QString() : QString::fromUtf8(service.readAllStandardError()).simplified();
+        service.stop();
+        const QString asked = service.asked();
         QTEST(QString::fromUtf8(got.mountPoint) + got.reason + u'|' + asked, "expected");
     }
 };

@@ -55,7 +55,7 @@ struct Watch
     bool launches = true;
     QList<QByteArray> opticalDrives;
     InsertionWatch watch{[this] { return DriveMap(env.mapFolder(), [this] { return opticalDrives; }).entries(); },
-                         [this](QChar letter, const QByteArray &) { started << letter; return launches; },
+                         [this](QChar letter, const BlockDevice &) { started << letter; return launches; },
                          [this](const QString &line) { log << line; }, DriveLock::isHeld};
 
     // udisks2's first answer: the machine, with or without a disc in the CD drive.

@@ -1,8 +1,8 @@
-// tarvic-watch itself against a fake udisks2 on a private bus (tests/watch/
-// fake_udisks_drives.cpp): what the real service reports is played out signal by
-// signal, and a recording stand-in for tarvic notes every start.
+// tarvic-watch itself against the fake udisks2 on a private bus: what the real
+// service reports is played out signal by signal, and a recording stand-in for
+// tarvic notes every start.
 #include "config.h"
-#include "platform/drive_lock.h"
+#include "support/private_bus.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -20,48 +20,6 @@ void end(QProcess &p)
 constexpr int Deadline = 10000;   // ms; every wait ends as soon as its effect is seen
 const QString DiscIn = u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s;
 
-// A dbus-daemon of our own on a socket of our choosing, so that it can be stopped
-// and started again at the same address.
-struct Bus
-{
-    QProcess daemon;
-    QString address;
-    bool start(const QString &socket)
-    {
-        address = u"unix:path="_s + socket;
-        daemon.start(u"dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--print-address"_s, u"--address="_s + address});
-        return daemon.waitForReadyRead(Deadline);
-    }
-    void stop()
-    {
-        end(daemon);
-        QFile::remove(address.mid(10));
-    }
-    ~Bus() { stop(); }
-};
-
-struct Udisks
-{
-    QProcess service;
-    bool start(const QString &address, const QStringList &commands = {})
-    {
-        service.start(QStringLiteral(FAKE_UDISKS_DRIVES), {address});
-        if (!service.waitForReadyRead(Deadline) || service.readLine() != "ready\n")
-            return false;
-        for (const QString &c : commands + QStringList{u"serve"_s})
-            if (!send(c))
-                return false;
-        return true;
-    }
-    bool send(const QString &command)
-    {
-        service.write(command.toUtf8() + '\n');
-        return service.waitForReadyRead(Deadline) && service.readLine() == "ok\n";
-    }
-    void stop() { end(service); }
-    ~Udisks() { stop(); }
-};
-
 } // namespace
 
 class WatchBusTest : public QObject
@@ -69,8 +27,8 @@ class WatchBusTest : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    Bus m_bus;
-    Udisks m_udisks;
+    tarvic::test::PrivateBus m_bus;
+    tarvic::test::FakeUdisks m_udisks;
     QProcess m_watch;
     QString m_log;   // what the watcher said so far
 
@@ -192,21 +150,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
     }
 
-    void whatIsInAlreadyOrNotMappedStartsNothing()
-    {
-        // The stick (no entry) arrives and goes; a blank disc has nothing to start.
-        QVERIFY(settled());
-        QVERIFY(m_udisks.send(u"set drives/cd Drive MediaAvailable=true Optical=true OpticalBlank=true"_s));
-        QVERIFY(said(u"blank disc in %1: nothing to start"_s.arg(path(u"sr0"_s))));
-        // A disc that is in when the watcher begins is no insertion.
-        end(m_watch);   // before the disc is in, so that no watcher sees it go in
-        QVERIFY(m_udisks.send(u"set drives/cd Drive OpticalBlank=false OpticalNumDataTracks=1"_s));
-        QVERIFY(startWatch());
-        QVERIFY(settled());
-        QVERIFY2(!m_log.contains(u"starting"_s), qPrintable(m_log));
-        QCOMPARE(started(), QStringList());
-    }
-
     void udisksGoingAwayAndComingBack()
     {
         QVERIFY(m_udisks.send(DiscIn));
@@ -239,26 +182,6 @@ private Q_SLOTS:
         QVERIFY(said(u"watching udisks2 on the system bus"_s, 2));
         QVERIFY(m_udisks.send(DiscIn));
         QVERIFY(said(u"starting tarvic D:"_s));
-        QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
-    }
-
-    void aDriveThatTarvicIsHandlingStartsNothing()
-    {
-        const QString out = u"set drives/cd Drive MediaAvailable=false Optical=false OpticalNumDataTracks=0"_s;
-        {
-            tarvic::DriveLock tarvic;   // as "tarvic D:" holds it
-            QVERIFY(tarvic.hold(u'D'));
-            QVERIFY(m_udisks.send(DiscIn));
-            QVERIFY(said(u"D: disc in %1: tarvic is already handling D:, not started again"_s.arg(path(u"sr0"_s))));
-            QVERIFY(settled());
-            QVERIFY(m_udisks.send(out));
-            QVERIFY(said(u"D: %1 taken out"_s.arg(path(u"sr0"_s))));
-        }
-        QVERIFY(m_udisks.send(DiscIn));
-        QVERIFY(said(u"D: disc in %1: starting tarvic D:"_s.arg(path(u"sr0"_s))));
-        QVERIFY(settled());
-        QCOMPARE(m_log.count(u"already handling"_s), 1);
-        QCOMPARE(m_log.count(u"starting tarvic"_s), 1);
         QTRY_COMPARE_WITH_TIMEOUT(started(), QStringList{u"D:"_s}, Deadline);
     }
 

@@ -98,7 +98,7 @@ int InsertionWatch::arrive(const BlockDevice &block, const Medium &medium, Seen 
         return 0;
     }
     m_log(QStringLiteral("%1: %2 in %3: starting tarvic %1:").arg(letter).arg(medium.kind, device));
-    return m_launch(letter, block.device) ? 1 : 0;
+    return m_launch(letter, block) ? 1 : 0;
 }
 
 } // namespace tarvic

@@ -26,7 +26,7 @@ public:
     using DriveLister = std::function<QList<DriveEntry>()>;
     // Starts tarvic for the letter, handing it the block device the medium arrived in;
     // true when it started.
-    using Launcher = std::function<bool(QChar letter, const QByteArray &device)>;
+    using Launcher = std::function<bool(QChar letter, const BlockDevice &block)>;
     using Logger = std::function<void(const QString &line)>;
     using Handled = std::function<bool(QChar letter)>;    // a tarvic is handling it
 

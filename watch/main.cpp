@@ -86,16 +86,21 @@ int main(int argc, char *argv[])
                            "know of it").arg(DriveLock::folder()));
     QCoreApplication app(argc, argv);
     const DriveMap map(driveMapFolder(), [] { return listOpticalDrives(); });
-    const auto launch = [once](QChar letter, const QByteArray &device) {
+    UdisksClient *client = nullptr;
+    const auto launch = [once, &client](QChar letter, const BlockDevice &block) {
         const QByteArray program = tarvicProgram();
         bool started = false;
         if (program.isEmpty()) {
             say(QStringLiteral("cannot start tarvic %1: there is no tarvic beside tarvic-watch or on PATH").arg(letter));
         } else {
+            // The mount and the start of tarvic take about as long: one runs beside the
+            // other. Not when this watcher ends at once: its mark would go with it.
+            if (!once)
+                client->mountAhead(block);
             try {
                 // That tarvic handles this medium, and ends quietly once it is gone; it
                 // never attaches an image of its own.
-                spawnDetached({program, QString(letter).toLatin1() + ':'}, {"TARVIC_MEDIUM=" + device});
+                spawnDetached({program, QString(letter).toLatin1() + ':'}, {"TARVIC_MEDIUM=" + block.device});
                 started = true;
             } catch (const RuntimeError &e) {
                 say(QStringLiteral("cannot start tarvic %1: %2").arg(letter).arg(e.description()));
@@ -107,7 +112,8 @@ int main(int argc, char *argv[])
     };
     // The tarvic started here takes the letter's mark itself: this program never holds it.
     InsertionWatch watch([&map] { return map.entries(); }, launch, say, DriveLock::isHeld);
-    UdisksClient client(watch, say);
-    client.start();
+    UdisksClient udisks(watch, say);
+    client = &udisks;
+    udisks.start();
     return app.exec();
 }

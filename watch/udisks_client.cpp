@@ -1,5 +1,6 @@
 #include "watch/udisks_client.h"
 
+#include "platform/optical/udisks_mounter.h"
 #include "watch/insertion_watch.h"
 
 #include <QDBusArgument>
@@ -74,8 +75,36 @@ void UdisksClient::connectToBus()
     askForObjects();
 }
 
+void UdisksClient::mountAhead(const BlockDevice &block)
+{
+    if (!block.filesystem || block.mounted || !m_bus.isConnected() || m_mounting.count(block.object))
+        return;
+    Mounting &mounting = m_mounting[block.object];
+    // Someone else marks it: the tarvic mounts it itself then.
+    if (!mounting.mark.holdMounting(block.number)) {
+        m_mounting.erase(block.object);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(Udisks::Service, block.object, Udisks::Filesystem,
+                                                       QStringLiteral("Mount"));
+    call << QVariantMap{{QStringLiteral("auth.no_user_interaction"), QVariant(true)}};
+    auto *pending = new QDBusPendingCallWatcher(m_bus.asyncCall(call, int(UdisksBus::MountTimeout.count())), this);
+    mounting.call = pending;
+    const QString object = block.object, device = QString::fromLocal8Bit(block.device);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, pending, object, device] {
+        pending->deleteLater();
+        if (pending->isError())
+            m_log(QStringLiteral("%1 could not be mounted ahead of tarvic (%2); tarvic tries itself")
+                      .arg(device, pending->error().message().left(300)));
+        const auto it = m_mounting.find(object);
+        if (it != m_mounting.end() && it->second.call == pending)
+            m_mounting.erase(it);   // the tarvic waiting for it goes on
+    });
+}
+
 void UdisksClient::dropConnection()
 {
+    m_mounting.clear();
     delete m_owner;
     m_owner = nullptr;
     delete m_pending;

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/drive_lock.h"
+
 #include <QDBusConnection>
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <map>
 
 class QDBusMessage;
 class QDBusPendingCallWatcher;
@@ -12,6 +15,7 @@ class QDBusServiceWatcher;
 namespace tarvic {
 
 class InsertionWatch;
+struct BlockDevice;
 
 // The D-Bus side of the watch: follows udisks2 on the system bus and hands what it
 // says to an InsertionWatch. Outlives the bus and udisks2: it follows udisks2's bus
@@ -27,6 +31,11 @@ public:
     ~UdisksClient() override;
 
     void start();
+
+    // Asks udisks2 to mount the medium's file system now, while the tarvic started
+    // for it comes up; that tarvic finds it mounted, or waits for this mount (by the
+    // mark DriveLock::holdMounting) instead of asking for a second one.
+    void mountAhead(const BlockDevice &block);
 
     static constexpr int FirstRetryMs = 250;
     static constexpr int LastRetryMs = 16000;
@@ -56,6 +65,12 @@ private:
     int m_askMs = FirstRetryMs;
     int m_connections = 0;
     bool m_saidNoBus = false;
+    struct Mounting
+    {
+        DriveLock mark;
+        QDBusPendingCallWatcher *call = nullptr;
+    };
+    std::map<QString, Mounting> m_mounting;   // by block object
 };
 
 } // namespace tarvic

@@ -11,7 +11,8 @@ namespace {
 
 bool kept(const QString &interface)
 {
-    return interface == Udisks::Block || interface == Udisks::Drive || interface == Udisks::Loop;
+    return interface == Udisks::Block || interface == Udisks::Drive || interface == Udisks::Loop
+        || interface == Udisks::Filesystem;
 }
 
 QByteArray withoutNul(QByteArray b)
@@ -120,6 +121,10 @@ QList<BlockDevice> UdisksObjects::blockDevices() const
         b.drive = block->value(QStringLiteral("Drive")).toString();
         if (const auto loop = it->find(Udisks::Loop); loop != it->cend())
             b.backingFile = loop->value(QStringLiteral("BackingFile")).toByteArray();
+        if (const auto fs = it->find(Udisks::Filesystem); fs != it->cend()) {
+            b.filesystem = true;
+            b.mounted = !fs->value(QStringLiteral("MountPoints")).value<QList<QByteArray>>().isEmpty();
+        }
         result << b;
     }
     // The same order at every look, so that what a burst of changes finds is

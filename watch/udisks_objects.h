@@ -17,6 +17,7 @@ inline const QString Root = QStringLiteral("/org/freedesktop/UDisks2");
 inline const QString Block = QStringLiteral("org.freedesktop.UDisks2.Block");
 inline const QString Drive = QStringLiteral("org.freedesktop.UDisks2.Drive");
 inline const QString Loop = QStringLiteral("org.freedesktop.UDisks2.Loop");
+inline const QString Filesystem = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
 } // namespace Udisks
 
 using InterfaceMap = QMap<QString, QVariantMap>;
@@ -31,6 +32,8 @@ struct BlockDevice
     quint64 size = 0;
     QString drive;                  // the drive's object, "/" for none
     std::optional<QByteArray> backingFile;   // set for a loop device, empty while detached
+    bool filesystem = false;        // udisks2 has found a file system it can mount
+    bool mounted = false;
 };
 
 // The drive behind block devices: what its media properties say.

@@ -4,17 +4,21 @@
 #include "platform/optical/fstab_mounter.h"
 #include "platform/optical/mount_table.h"
 #include "platform/optical/udisks_mounter.h"
+#include "platform/drive_lock.h"
 #include "platform/runtime_error.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/cdrom.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -403,6 +407,24 @@ std::optional<QByteArray> LinuxOpticalDevices::mountedAt(dev_t number)
     return mountPointOf(parseMountInfo(info.readAll()), ::major(number), ::minor(number));
 }
 
+std::optional<QByteArray> LinuxOpticalDevices::mountUnderWay(dev_t number)
+{
+    // The mount table shows the mount the moment it is made, well before udisks2
+    // answers the one who asked for it.
+    const int table = ::open(QFile::encodeName(m_mountInfoPath).constData(), O_RDONLY | O_CLOEXEC);
+    QElapsedTimer clock;
+    clock.start();
+    std::optional<QByteArray> point;
+    while (!(point = mountedAt(number)) && DriveLock::isMounting(number) && clock.elapsed() < AttachPatience.count()) {
+        pollfd changed{table, POLLPRI, 0};
+        if (table < 0 || ::poll(&changed, 1, 10) < 0)
+            QThread::msleep(10);
+    }
+    if (table >= 0)
+        ::close(table);
+    return point;
+}
+
 QByteArray LinuxOpticalDevices::mountThroughMounters(const QByteArray &device, const QString &what)
 {
     QStringList reasons;
@@ -500,6 +522,8 @@ std::optional<QByteArray> LinuxOpticalDevices::blockMountPoint(const QByteArray 
     const Learnt &learnt = recent(device);
     if (learnt.tracks && std::none_of(learnt.tracks->cbegin(), learnt.tracks->cend(), [](const Track &t) { return t.data; }))
         return std::nullopt;
+    if (const auto point = mountUnderWay(number))
+        return readable(*point, what);
     return mountThroughMounters(node, what);
 }
 

@@ -74,6 +74,8 @@ private:
     const Learnt &recent(const QByteArray &device);
     std::optional<QList<Track>> tableOfContents();
     std::optional<QByteArray> mountedAt(dev_t number);
+    // Waits while tarvic-watch is mounting the medium: where it is mounted by then.
+    std::optional<QByteArray> mountUnderWay(dev_t number);
     QByteArray mountThroughMounters(const QByteArray &device, const QString &what);
     std::optional<QByteArray> imageMountPoint(const QByteArray &image, const NodeInfo &info, bool mountIfNeeded);
     std::optional<QByteArray> blockMountPoint(const QByteArray &device, const QByteArray &node, dev_t number,

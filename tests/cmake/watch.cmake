@@ -1,13 +1,10 @@
-# The watcher's tests: the fake udisks2 that test_watch_bus drives, the stand-in for
-# tarvic that records its starts, the watcher's own library, and the check that
-# tarvic-watch stays clear of Qt's window libraries.
-add_executable(fake_udisks_drives ${CMAKE_CURRENT_SOURCE_DIR}/watch/fake_udisks_drives.cpp)
-target_link_libraries(fake_udisks_drives PRIVATE Qt6::DBus)
+# The watcher's tests: the stand-in for tarvic that records its starts, the watcher's
+# own library, and the check that tarvic-watch stays clear of Qt's window libraries.
 foreach(t test_watch test_watch_bus)
     if(TARGET ${t})
         target_link_libraries(${t} PRIVATE tarvic_watch)
-        add_dependencies(${t} tarvic-watch fake_udisks_drives)
-        target_compile_definitions(${t} PRIVATE FAKE_UDISKS_DRIVES="$<TARGET_FILE:fake_udisks_drives>"
+        add_dependencies(${t} tarvic-watch)
+        target_compile_definitions(${t} PRIVATE
             TARVIC_WATCH="$<TARGET_FILE:tarvic-watch>" WATCH_RECORDER="${CMAKE_CURRENT_SOURCE_DIR}/watch/record_start.sh")
     endif()
 endforeach()

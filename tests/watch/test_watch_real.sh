@@ -15,6 +15,7 @@ watch=${TARVIC_WATCH:?the tarvic-watch to test}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-watch-real.XXXXXX")
 watch_pid=
+monitor_pid=
 loops=()
 stop_watch() {
     if [ -n "$watch_pid" ]; then kill "$watch_pid" 2>/dev/null || true; wait "$watch_pid" 2>/dev/null || true; fi
@@ -22,6 +23,7 @@ stop_watch() {
 }
 cleanup() {
     stop_watch
+    [ -z "$monitor_pid" ] || kill "$monitor_pid" 2>/dev/null || true
     release_loops "${loops[@]}" -- "$work/game.img"
     real_stack_stop
     rm -rf "$work"
@@ -41,7 +43,19 @@ said_at_least() { [ "$(said "$2")" -ge "$1" ]; }
 waits_for() { real_stack_wait 20 said_at_least "$1" "$2" || fail "never said '$2' $1 times"; }
 recorded() { [ "$(cat "$work/started" 2>/dev/null)" = "$1" ]; }
 attach() { udisksctl loop-setup --no-user-interaction -r -f "$1" | sed -n 's/.* as \(\/dev\/loop[0-9]*\)\.$/\1/p'; }
-detach() { udisksctl loop-delete --no-user-interaction -b "$1" >/dev/null; }
+# detach LOOP: as an eject does, whatever the watcher mounted ahead goes too (a mounted
+# loop device is only marked to go when it is unmounted)
+detach() {
+    udisksctl loop-delete --no-user-interaction -b "$1" >/dev/null || return 1
+    local n=${1#/dev/} point
+    holds() { [ -n "$(cat "/sys/block/$n/loop/backing_file" 2>/dev/null)" ]; }
+    for _ in $(seq 50); do
+        holds || return 0
+        for point in $(findmnt --noheadings --output TARGET --source "$1"); do umount "$point" 2>/dev/null || true; done
+        sleep 0.1
+    done
+    return 1
+}
 
 mkdir -p "$work/config/tarvic/drives" "$work/tree"
 # Where tarvic marks the drive it handles, for the watcher to see.
@@ -61,6 +75,8 @@ loop=$(attach "$work/e.img")
 [ -n "$loop" ] || fail "udisksctl did not attach $work/e.img"
 loops+=("$loop")
 waits_for 1 "E: image in $loop: starting tarvic E:"
+# The watcher asks for the mount while tarvic starts, whichever tarvic it is.
+real_stack_wait 10 findmnt --source "$loop" || fail "the watcher did not mount $loop ahead of tarvic"
 # The unmapped image is told of after everything the first one raised.
 other=$(losetup --find --show --read-only "$work/other.img")
 loops+=("$other")
@@ -74,6 +90,8 @@ loop=$(attach "$work/e.img")
 loops+=("$loop")
 waits_for 2 "starting tarvic E:"
 detach "$other"
+real_stack_wait 10 findmnt --source "$loop" || fail "the watcher did not mount $loop ahead of tarvic"
+umount "$(findmnt --noheadings --output TARGET --source "$loop")"
 losetup -d "$loop"
 waits_for 2 "taken out"
 [ "$(said "starting tarvic")" = 2 ] || fail "not exactly one start per attachment"
@@ -95,6 +113,11 @@ ln -sfn "$work/game.img" "$work/config/tarvic/drives/e::"
 XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen WATCH_RECORD=$work/ran "$watch" 2>"$work/watch.log" &
 watch_pid=$!
 waits_for 1 "watching udisks2 on the system bus"
+# Every Mount that udisks2 is asked for, by anyone.
+dbus-monitor --system "type='method_call',interface='org.freedesktop.UDisks2.Filesystem',member='Mount'" \
+    >"$work/mounts" 2>&1 &
+monitor_pid=$!
+real_stack_wait 10 grep -q NameAcquired "$work/mounts" || fail "dbus-monitor did not start: $(cat "$work/mounts")"
 loop=$(attach "$work/game.img")
 [ -n "$loop" ] || fail "udisksctl did not attach $work/game.img"
 loops+=("$loop")
@@ -102,11 +125,14 @@ waits_for 1 "E: image in $loop: starting tarvic E:"
 real_stack_wait 20 test -s "$work/ran" || fail "the disc's program did not run"
 root=$(findmnt --noheadings --output TARGET --source "$loop" | head -n1)
 [ -n "$root" ] && [ "$(cat "$work/ran")" = "$root" ] || fail "the program ran in $(cat "$work/ran"), not in the disc's root '$root'"
+kill "$monitor_pid"
+wait "$monitor_pid" 2>/dev/null || true
+[ "$(grep -c "member=Mount" "$work/mounts")" = 1 ] || fail "udisks2 was asked to mount it $(grep -c "member=Mount" "$work/mounts") times"
 # tarvic ends once the program runs: the disc can be unmounted then.
 for point in $(findmnt --noheadings --output TARGET --source "$loop"); do
     real_stack_wait 10 umount "$point" || fail "$point stays busy"
 done
-echo "PASS attaching the image mapped as e:: ran its autorun program in the disc's root through the real tarvic"
+echo "PASS attaching the image mapped as e:: ran its autorun program in the disc's root through the real tarvic, mounted once"
 
 # Typed by the user with the watcher running, twice at once (a double click) and for
 # F:, the same image: one tarvic attaches and mounts it, the others wait for that and

@@ -1,6 +1,7 @@
-// A stand-in for udisks2's object manager on a private bus, driven line by line
-// from standard input so that a test can play out what the real one reports:
-//   fake_udisks_drives ADDRESS
+// A stand-in for udisks2 on a private bus, driven line by line from standard input
+// so that a test can play out what the real one reports, and answering the calls
+// that tarvic and tarvic-watch make:
+//   fake_udisks ADDRESS [MODE]
 //   add OBJECT INTERFACE [Name=value...]   InterfacesAdded
 //   set OBJECT INTERFACE Name=value...     PropertiesChanged
 //   remove OBJECT INTERFACE...             InterfacesRemoved
@@ -10,6 +11,12 @@
 // strings end in a NUL; a list is written with commas). Says "ready" once on the bus
 // and "ok" to each line; GetManagedObjects answers with what it holds. What comes
 // before "serve" is what udisks2 finds at its start: no one hears its signals.
+// MODE is how Filesystem.Mount answers: mount (mounted at "/media/anna/MY DISC",
+// asked without interaction), refuse, slow (the first answer of all comes 10 s
+// late, then as mount), vanishing (the first Mount finds the file system gone, as
+// udisks2 between two udev events of one device). A disc image handed to LoopSetup
+// becomes block_devices/loop7. Every call but GetManagedObjects goes to stderr
+// ("LoopSetup ro <the image's first bytes>", "Mount", ...).
 #include <QtDBus>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -23,7 +30,7 @@ Q_DECLARE_METATYPE(Objects)
 
 namespace {
 
-const QString root = u"/org/freedesktop/UDisks2"_s;
+const QString root = u"/org/freedesktop/UDisks2"_s, prefix = u"org.freedesktop.UDisks2."_s;
 
 QByteArray withNul(const QString &s)
 {
@@ -61,14 +68,65 @@ struct Fake final : QDBusVirtualObject
 {
     QDBusConnection bus{QString()};
     Objects objects;
+    QString mode = QCoreApplication::arguments().value(2, u"mount"_s);
 
     QString introspect(const QString &) const override { return {}; }
-    bool handleMessage(const QDBusMessage &m, const QDBusConnection &connection) override
+    bool handleMessage(const QDBusMessage &m, const QDBusConnection &) override
     {
         if (m.path() == root && m.member() == u"GetManagedObjects")
-            return QDBusConnection(connection).send(m.createReply(QVariant::fromValue(objects)));
-        return QDBusConnection(connection).send(
-            m.createErrorReply(u"org.freedesktop.DBus.Error.UnknownMethod"_s, u"not here"_s));
+            return bus.send(m.createReply(QVariant::fromValue(objects)));
+        std::fprintf(stderr, "%s\n", qPrintable(m.member()));
+        std::fflush(stderr);
+        if (mode == u"slow")
+            ::sleep(10), mode = u"mount"_s;
+        return bus.send(answer(m, m.arguments()));
+    }
+
+    // Anything unknown, a call of the wrong shape included, is refused.
+    QDBusMessage answer(const QDBusMessage &m, const QVariantList &args)
+    {
+        const QDBusObjectPath object(m.path());
+        const QVariantMap options = qdbus_cast<QVariantMap>(args.value(args.size() - 1));
+        const auto refused = [&m] {
+            return m.createErrorReply(u"org.freedesktop.UDisks2.Error.NotAuthorized"_s, u"Not authorized to perform operation"_s);
+        };
+        if (m.member() == u"ResolveDevice" && m.signature() == u"a{sv}a{sv}") {
+            const QByteArray device = withNul(qdbus_cast<QVariantMap>(args[0]).value(u"path"_s).toString());
+            QList<QDBusObjectPath> found;
+            for (auto it = objects.cbegin(); it != objects.cend(); ++it)
+                if (it->value(prefix + u"Block"_s).value(u"Device"_s) == device)
+                    found << it.key();
+            return m.createReply(QVariant::fromValue(found));
+        }
+        if (m.member() == u"Get" && m.signature() == u"ss") {
+            const QVariantMap properties = objects.value(object).value(args[0].toString());
+            if (!properties.contains(args[1].toString()))
+                return m.createErrorReply(u"org.freedesktop.DBus.Error.InvalidArgs"_s, u"No such interface"_s);
+            return m.createReply(QVariant::fromValue(QDBusVariant(properties.value(args[1].toString()))));
+        }
+        if (m.member() == u"Mount" && objects.value(object).contains(prefix + u"Filesystem"_s)) {
+            if (mode == u"vanishing") {
+                mode = u"mount"_s;
+                return m.createErrorReply(u"org.freedesktop.DBus.Error.UnknownMethod"_s,
+                                          u"No such interface “org.freedesktop.UDisks2.Filesystem”"_s);
+            }
+            if (mode != u"mount" || options.value(u"auth.no_user_interaction"_s) != true)
+                return refused();
+            command({u"set"_s, object.path().mid(root.size() + 1), u"Filesystem"_s, u"MountPoints=/media/anna/MY DISC"_s});
+            return m.createReply(u"/media/anna/MY DISC"_s);
+        }
+        if (m.member() == u"LoopSetup" && m.signature() == u"ha{sv}" && options.value(u"read-only"_s) == true) {
+            QFile image;
+            image.open(qdbus_cast<QDBusUnixFileDescriptor>(args[0]).fileDescriptor(), QIODevice::ReadOnly);
+            std::fprintf(stderr, "ro %s\n", image.read(64).constData());
+            for (const QString &c : {u"add block_devices/loop7 Block Device=/dev/loop7"_s,
+                                     u"add block_devices/loop7 Filesystem MountPoints="_s})
+                command(c.split(u' '));
+            return m.createReply(QVariant::fromValue(QDBusObjectPath(root + u"/block_devices/loop7"_s)));
+        }
+        if ((m.member() == u"SetAutoclear" && args.value(0) == true) || m.member() == u"Delete")
+            return m.createReply();
+        return refused();
     }
 
     bool command(const QStringList &words)
@@ -78,11 +136,11 @@ struct Fake final : QDBusVirtualObject
         if (words.size() < 3)
             return false;
         const QDBusObjectPath object(root + u'/' + words[1]);
-        const QString interface = u"org.freedesktop.UDisks2."_s + words[2];
+        const QString interface = prefix + words[2];
         if (words[0] == u"remove") {
             QStringList gone;
             for (const QString &w : words.mid(2))
-                gone << u"org.freedesktop.UDisks2."_s + w, objects[object].remove(gone.last());
+                gone << prefix + w, objects[object].remove(gone.last());
             if (objects[object].isEmpty())
                 objects.remove(object);
             auto signal = QDBusMessage::createSignal(root, u"org.freedesktop.DBus.ObjectManager"_s, u"InterfacesRemoved"_s);
