@@ -7,7 +7,7 @@
 #include "platform/drive_map.h"
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
-#include "samples/pe_writer.h"
+#include "pewriter/pe_writer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 using namespace tarvic;
-using namespace tarvic::samples;
+using namespace tarvic::pewriter;
 
 namespace {
 

@@ -4,7 +4,7 @@
 //   make_samples <output folder> <sample.sh>
 //   make_samples --seeds <folder>
 
-#include "samples/pe_writer.h"
+#include "pewriter/pe_writer.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -12,7 +12,7 @@
 #include <QtEndian>
 #include <cstdio>
 
-using namespace tarvic::samples;
+using namespace tarvic::pewriter;
 
 namespace {
 

@@ -83,9 +83,10 @@ configure_project() {
     "Unix Makefiles") ensure_packages make ;;
     esac
     cmake -S "$TOP" -B "$dir" "$@" >/dev/null
-    if ! cache_on "$dir" BUILD_TESTING; then
-        # With tests off CMake writes no test lists, and those of an earlier
-        # configuration would have ctest run test programs that are no longer built.
+    if ! cache_on "$dir" BUILD_TESTING && ! cache_on "$dir" TARVIC_FUZZ; then
+        # With tests off CMake writes no test lists (the fuzzers' own tests keep them
+        # written), and those of an earlier configuration would have ctest run test
+        # programs that are no longer built.
         find "$dir" -name CTestTestfile.cmake -delete
     fi
 }

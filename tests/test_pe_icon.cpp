@@ -3,7 +3,7 @@
 #include "components/file_icon.h"
 #include "components/pe_icon.h"
 #include "components/pellor.h"
-#include "samples/pe_writer.h"
+#include "pewriter/pe_writer.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -13,7 +13,7 @@ using namespace Qt::StringLiterals;
 
 namespace tarvic::test {
 
-using namespace tarvic::samples;
+using namespace tarvic::pewriter;
 
 IconGroup group(const QList<IconImage> &images, const QString &name = {}) { return {images, name, 0}; }
 QByteArray pe32(const QList<IconGroup> &groups, PeLayout *layout = nullptr) { return buildPe({false, true, groups}, layout); }

@@ -1,6 +1,6 @@
 # Under the sanitizers every test, and every program it starts, looks for leaks;
 # tests/lsan.supp names the leaks that belong to the libraries below us.
-if(TARVIC_SANITIZE OR TARVIC_FUZZ)
+if(TARVIC_SANITIZE)
     function(tarvic_sanitizer_environment)
         get_directory_property(all TESTS)
         foreach(test ${all})

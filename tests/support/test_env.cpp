@@ -1,11 +1,15 @@
 #include "support/test_env.h"
 
-#include "platform/config_paths.h"
+#include "chooser/file_list_box.h"
+#include "chooser/frmtarvic.h"
+#include "configure/frmconfigure.h"
 #include "platform/runtime_error.h"
+#include "startup/maintarvic.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QtTest>
 #include <unistd.h>
 
@@ -80,31 +84,11 @@ TestEnv::~TestEnv()
         qunsetenv("XDG_CONFIG_HOME");
 }
 
-QString TestEnv::mapFolder() const
-{
-    return driveMapFolder();
-}
-
-QString TestEnv::settingsPath() const
-{
-    return settingsFile();
-}
-
 QString TestEnv::newFolder(const QString &name)
 {
     const QString path = m_home.filePath(QStringLiteral("folders/") + name);
     makeFolder(path);
     return path;
-}
-
-void TestEnv::mapDrive(QChar letter, const QString &folder)
-{
-    link(letter.toLower() + QStringLiteral(":"), folder);
-}
-
-void TestEnv::mapDevice(QChar letter, const QString &device)
-{
-    link(letter.toLower() + QStringLiteral("::"), device);
 }
 
 void TestEnv::link(const QString &entry, const QString &target)
@@ -144,14 +128,41 @@ Services &TestEnv::services()
     return *m_services;
 }
 
-QString TestEnv::outcome() const
+QString TestEnv::report() const
 {
     QStringList what;
     for (const ShownBox &b : boxes.shown)
-        what << b.title + QStringLiteral(": ") + b.text;
-    for (const StartedProgram &s : starter.started)
-        what << s.commandLine + QStringLiteral(" in ") + s.workingDirectory;
+        what << QStringLiteral("%1 (%2): %3").arg(b.title, QString::number(b.flags), b.text);
+    for (const StartedProgram &s : starter.started) {
+        const QString started = s.program.isNull() ? s.commandLine : u'[' + QFile::decodeName(s.program) + u']';
+        what << QStringLiteral("%1 (%2) in %3").arg(started, QString::number(s.windowStyle), s.workingDirectory);
+    }
     return what.join(QStringLiteral(" | "));
+}
+
+QString TestEnv::run(const QString &argument)
+{
+    mainTarvic program(services());
+    program.Main(argument);
+    QStringList what{report()};
+    Forms &forms = program.forms();
+    const QString hidden = QStringLiteral(" (hidden)");
+    if (forms.isTarvicLoaded()) {
+        QStringList listed;
+        for (int i = 0; i < forms.frmTarvic().EXElist->count(); ++i)
+            listed << forms.frmTarvic().EXElist->item(i)->text();
+        what << QStringLiteral("frmTarvic: ") + listed.join(QStringLiteral(", "))
+                    + (forms.frmTarvic().isVisible() ? QString() : hidden);
+    }
+    if (forms.isConfigureLoaded())
+        what << QStringLiteral("frmConfigure") + (forms.frmConfigure().isVisible() ? QString() : hidden);
+    what.removeAll(QString());
+    return what.join(QStringLiteral(" | "));
+}
+
+QString TestEnv::outcome() const
+{
+    return report().remove(QRegularExpression(QStringLiteral(R"( \(\d+\)(?=(:| in )))")));
 }
 
 } // namespace tarvic::test

@@ -1,16 +1,19 @@
 #pragma once
 
 #include "configure/pickers.h"
+#include "platform/config_paths.h"
 #include "platform/devices/devices.h"
 #include "platform/drive_map.h"
 #include "platform/drive_paths.h"
 #include "platform/drives.h"
 #include "settings/settings_store.h"
+#include "platform/program_starter.h"
 #include "startup/services.h"
-#include "support/recording_starter.h"
-#include "support/scripted_boxes.h"
+#include "ui/message_boxes.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QList>
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
@@ -57,6 +60,50 @@ struct ScriptedFolderPicker final : FolderPicker
     }
 };
 
+struct StartedProgram
+{
+    QString commandLine;
+    QByteArray program;         // the file, for a start of one file
+    int windowStyle;
+    QString workingDirectory;   // the process's, at the moment of the start
+};
+
+// Starts nothing; records what would have been started and where.
+struct RecordingStarter final : ProgramStarter
+{
+    QList<StartedProgram> started;
+    void start(const QString &commandLine, int windowStyle) override
+    {
+        started << StartedProgram{commandLine, {}, windowStyle, QDir::currentPath()};
+    }
+    void startProgram(const QByteArray &program, int windowStyle) override
+    {
+        started << StartedProgram{{}, program, windowStyle, QDir::currentPath()};
+    }
+};
+
+struct ShownBox
+{
+    QString text;
+    int flags;
+    QString title;
+};
+
+// Answers boxes from a script and remembers what was shown.
+struct ScriptedBoxes final : MessageBoxes
+{
+    QList<int> answers;     // returned in order; OK once they run out
+    QList<ShownBox> shown;
+    std::function<void(const ShownBox &)> whileShown;   // acts while the box is up
+    int show(const QString &text, int flags, const QString &title) override
+    {
+        shown << ShownBox{text, flags, title};
+        if (whileShown)
+            whileShown(shown.last());
+        return answers.isEmpty() ? Mb::Ok : answers.takeFirst();
+    }
+};
+
 // A private configuration home (XDG_CONFIG_HOME) with its own drive map and
 // settings file, and the whole set of services built on it. The process's working
 // directory is restored when it goes.
@@ -67,16 +114,16 @@ public:
     ~TestEnv();
 
     QString configHome() const { return m_home.path(); }
-    QString mapFolder() const;
+    QString mapFolder() const { return driveMapFolder(); }
     // Stands for /dev where a device is known by its name alone.
     QString deviceFolder() const { return m_home.filePath(QStringLiteral("dev")); }
-    QString settingsPath() const;
+    QString settingsPath() const { return settingsFile(); }
 
     // A fresh folder under the environment, to stand for a disc or anything else.
     QString newFolder(const QString &name);
     // Ties a letter to a folder ("e:" link) or to a device node ("e::" link).
-    void mapDrive(QChar letter, const QString &folder);
-    void mapDevice(QChar letter, const QString &device);
+    void mapDrive(QChar letter, const QString &folder) { link(letter.toLower() + QStringLiteral(":"), folder); }
+    void mapDevice(QChar letter, const QString &device) { link(letter.toLower() + QStringLiteral("::"), device); }
 
     OpticalDevices *optical = nullptr;   // defaults to one with no discs
     Drives &drives();
@@ -84,7 +131,15 @@ public:
     HalvaneSettings &settings();
     Services &services();
 
-    // The boxes shown and the programs started (and where), in that order.
+    // What the run asked of the services, " | " between: each box shown ("title
+    // (flags): text"), then each program started ("command line (window style) in
+    // working folder", a file started as itself by its path in brackets).
+    QString report() const;
+    // Runs `tarvic argument` (mainTarvic::Main) on these services: report(), then each
+    // window left loaded ("frmTarvic: its list, comma-separated", "frmConfigure"; "hidden"
+    // when it is not shown).
+    QString run(const QString &argument);
+    // report() without flags and window styles, for groups still comparing that form.
     QString outcome() const;
 
     ScriptedBoxes boxes;

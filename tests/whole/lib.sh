@@ -30,31 +30,32 @@ fail() {
     exit 1
 }
 
-start_display() {
-    local fd_file="$WORK/display"
-    # Without -noreset the server resets whenever its last client leaves, and
-    # the next program to connect during that reset is turned away.
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fd_file" 2>/dev/null &
-    XVFB_PID=$!
-    local i
-    for i in $(seq 100); do
-        [ -s "$fd_file" ] && break
+# within TENTHS COMMAND... : runs the command every tenth of a second until it succeeds, at most TENTHS times
+within() {
+    local tenths=$1 i
+    shift
+    for ((i = 0; i < tenths; i++)); do
+        "$@" && return 0
         sleep 0.1
     done
-    [ -s "$fd_file" ] || fail "Xvfb did not start"
-    export DISPLAY=":$(head -n1 "$fd_file")"
+    return 1
+}
+
+start_display() {
+    # Without -noreset the server resets whenever its last client leaves, and
+    # the next program to connect during that reset is turned away.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$WORK/display" 2>/dev/null &
+    XVFB_PID=$!
+    within 100 test -s "$WORK/display" || fail "Xvfb did not start"
+    export DISPLAY=":$(head -n1 "$WORK/display")"
 }
 
 # start_window_manager : openbox frames the windows from now on, as a desktop would
 start_window_manager() {
     openbox --sm-disable >"$WORK/wm.log" 2>&1 &
     WM_PID=$!
-    local i
-    for i in $(seq 100); do
-        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
-        sleep 0.1
-    done
-    fail "openbox did not start: $(cat "$WORK/wm.log")"
+    within 100 eval 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' ||
+        fail "openbox did not start: $(cat "$WORK/wm.log")"
 }
 
 # map_drive LETTER FOLDER
@@ -79,16 +80,10 @@ app_has_window() {
 
 # wait_window TITLE : prints the id of a visible window with exactly that title
 wait_window() {
-    local id i
-    for i in $(seq 150); do
-        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 || true)
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "no window titled '$1'; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|'); output: $(cat "$WORK/out" 2>/dev/null)"
+    local id title=$1
+    within 150 eval 'id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n1) && [ -n "$id" ]' ||
+        fail "no window titled '$1'; windows: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|'); output: $(cat "$WORK/out" 2>/dev/null)"
+    echo "$id"
 }
 
 # press WINDOW KEYS... : focuses the window and types the keys
@@ -102,16 +97,9 @@ press() {
 
 # wait_exit : waits for the program to end and prints its exit status
 wait_exit() {
-    local i
-    for i in $(seq 150); do
-        if [ -s "$WORK/status" ]; then
-            cat "$WORK/status"
-            APP_PID=
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "the program did not end; output: $(cat "$WORK/out")"
+    within 150 test -s "$WORK/status" || fail "the program did not end; output: $(cat "$WORK/out")"
+    cat "$WORK/status"
+    APP_PID=
 }
 
 # no_windows : no window of the program is left
@@ -123,12 +111,7 @@ no_windows() {
 
 # wait_file PATH : waits until the file exists and is not empty
 wait_file() {
-    local i
-    for i in $(seq 150); do
-        [ -s "$1" ] && return 0
-        sleep 0.1
-    done
-    fail "$1 never appeared"
+    within 150 test -s "$1" || fail "$1 never appeared"
 }
 
 start_display

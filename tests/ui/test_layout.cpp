@@ -114,17 +114,16 @@ private Q_SLOTS:
     {
         QFETCH(QFont, font);
         TestEnv env;
-        const QString drive = u"E:"_s;
-        const QString disc = env.newFolder(u"disc"_s);
+        const QString drive = u"E:"_s, disc = env.newFolder(u"disc"_s);
         env.mapDrive(u'e', disc);
         touch(disc + u"/setup with a long name.exe"_s);
         frmTarvicControls controls(env.paths());
         frmTarvic chooser(drive, controls, env.paths(), env.starter, env.boxes);
         frmConfigure configure(env.settings(), env.filePicker, env.folderPicker);
-        chooser.load();
-        configure.load();
-        chooser.show();
-        configure.show();
+        for (Form *form : std::initializer_list<Form *>{&chooser, &configure}) {
+            form->load();
+            form->show();
+        }
         chooser.EXElist->setCurrentRow(0);   // the icon shows
         chooser.setFont(font);
         configure.setFont(font);

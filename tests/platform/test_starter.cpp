@@ -41,7 +41,8 @@ static QString setUp(TestEnv &env)
         put(root + QLatin1StringView(p), recorder, 0755);
     put(root + u"a/tarvic-p"_s, "#!/bin/sh\n", 0644);
     makeFolder(root + u"b/tarvic-p"_s);
-    put(root + u"disc/setup.exe"_s, "MZ\x90\0"_ba, 0644);   // wine needs no execute permission
+    for (const char *p : {"disc/setup.exe", "disc/C:\\x.exe"})
+        put(root + QLatin1StringView(p), "MZ\x90\0"_ba, 0644);   // wine needs no execute permission
     // A shell that ran either anyway would leave the record.
     put(root + u"disc/noexec.sh"_s, "#!/bin/sh\n: >" + out + "\n", 0644);
     put(root + u"disc/garbage.sh"_s, ": >" + out + "\n", 0755);
@@ -78,7 +79,7 @@ private Q_SLOTS:
 
     void startsWhatTheLineNames_data()
     {
-        QTest::addColumn<QString>("commandLine");   // %R: the root of setUp
+        QTest::addColumn<QString>("commandLine");   // %R: the root of setUp; [path]: that file as itself
         QTest::addColumn<int>("windowStyle");
         QTest::addColumn<QString>("expected");      // $0 and the arguments, or the error number and description, "|" between
 
@@ -94,6 +95,8 @@ private Q_SLOTS:
         QTest::newRow("the current folder before PATH") << "tarvic-q" << 1 << "%Rdisc/tools/tarvic-q";
         QTest::newRow("wine, normal window") << "E:\\setup.exe /s \"a b\"" << 1 << "%Rc/wine|%Rdisc/setup.exe|/s|a b";
         QTest::newRow("wine, minimised") << "E:\\SETUP.EXE" << 2 << "%Rc/wine|start|/min|/unix|%Rdisc/setup.exe";
+        QTest::newRow("a file as itself, its name no path") << "[%Rdisc/C:\\x.exe]" << 2 << "%Rc/wine|start|/min|/unix|%Rdisc/C:\\x.exe";
+        QTest::newRow("a file as itself, blanks and all") << "[%Rdisc/tools/my rec.sh]" << 2 << "%Rdisc/tools/my rec.sh";
         QTest::newRow("explorer E: opens the root, not the current folder") << "explorer E:" << 1 << "%Rc/xdg-open|%Rdisc";
         QTest::newRow("EXPLORER.EXE, a folder with blanks in another case") << "EXPLORER.EXE e:\\MY TOOLS" << 1 << "%Rc/xdg-open|%Rdisc/my tools";
         QTest::newRow("explorer alone opens the current folder") << "explorer" << 1 << "%Rc/xdg-open|%Rdisc/tools";
@@ -130,7 +133,11 @@ private Q_SLOTS:
         QFile record(root + u"record"_s);
         QStringList got;
         try {
-            SystemStarter(env.paths()).start(commandLine.replace(u"%R"_s, root), windowStyle);
+            commandLine.replace(u"%R"_s, root);
+            if (commandLine.startsWith(u'['))
+                SystemStarter(env.paths()).startProgram(QFile::encodeName(commandLine.mid(1).chopped(1)), windowStyle);
+            else
+                SystemStarter(env.paths()).start(commandLine, windowStyle);
             if (expected == u"nothing"_s) {
                 QTest::qWait(200);
                 QVERIFY(!record.exists());

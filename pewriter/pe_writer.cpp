@@ -1,11 +1,11 @@
-#include "samples/pe_writer.h"
+#include "pewriter/pe_writer.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QPainter>
 #include <algorithm>
 
-namespace tarvic::samples {
+namespace tarvic::pewriter {
 
 namespace {
 
@@ -240,4 +240,4 @@ bool writePe(const QString &path, const PeRecipe &recipe, qint64 totalSize)
     return totalSize <= bytes.size() || f.resize(totalSize);
 }
 
-} // namespace tarvic::samples
+} // namespace tarvic::pewriter

@@ -7,7 +7,7 @@
 #include <QMap>
 #include <QString>
 
-namespace tarvic::samples {
+namespace tarvic::pewriter {
 
 // One image of an icon: the bytes of the RT_ICON resource and what the group says of it.
 struct IconImage
@@ -71,4 +71,4 @@ bool writePe(const QString &path, const PeRecipe &recipe, qint64 totalSize = 0);
 void put16(QByteArray &bytes, quint32 at, quint16 value);
 void put32(QByteArray &bytes, quint32 at, quint32 value);
 
-} // namespace tarvic::samples
+} // namespace tarvic::pewriter

@@ -1,1 +1,0 @@
-target_link_libraries(tarvic_testsupport PUBLIC tarvic_pewriter)
