@@ -510,4 +510,4 @@ private Q_SLOTS:
 };
 
 QTEST_MAIN(OpticalTest)
-#include "test_optical.moc"
+#include "test_devices.moc"
