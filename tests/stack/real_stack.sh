@@ -27,8 +27,7 @@
 #
 # Helpers for the tests themselves, once the stack runs:
 #   make_ext4_image FOLDER IMAGE [LABEL]   an ext4 image holding FOLDER's files
-#   kernel_has_filesystem NAME             whether the kernel can mount NAME (iso9660...)
-#   udisks_call OBJECT INTERFACE METHOD SIGNATURE ARGS...   busctl on the stack's bus
+#   release_loops [LOOP...] [-- IMAGE...]  unmounts and detaches them and every loop of IMAGE
 # Loop devices a test attaches are the test's to detach.
 
 REAL_STACK_LOCK=/tmp/tarvic-real-stack.lock
@@ -198,10 +197,6 @@ make_ext4_image() {
         || { echo "mkfs.ext4 of $folder: $out" >&2; return 1; }
 }
 
-kernel_has_filesystem() {
-    grep -qw "$1" /proc/filesystems 2>/dev/null || modprobe -nq "$1" 2>/dev/null
-}
-
 # release_loops [LOOP...] [-- IMAGE...] : unmounts and detaches these loop devices and every
 # one that holds these images, so that a test or benchmark leaves none behind
 release_loops() {
@@ -216,12 +211,6 @@ release_loops() {
         losetup --detach "$l" 2>/dev/null || true
     done
     return 0
-}
-
-udisks_call() {
-    local object=$1 interface=$2 method=$3
-    shift 3
-    busctl --system --timeout=30 call org.freedesktop.UDisks2 "$object" "$interface" "$method" "$@"
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
