@@ -427,6 +427,8 @@ private Q_SLOTS:
         touch(image, isoHead());
         touch(files + u"/copies/game.iso"_s, isoHead());
         QVERIFY(QFile::link(image, env.newFolder(u"files/elsewhere"_s) + u"/link.iso"_s));
+        // The kernel's mark of a deleted file, not part of its path, even where that path leads to the image.
+        QVERIFY(QFile::link(image, image + u" (deleted)"_s));
         touch(sys + u"/loop3/loop/backing_file"_s, backing.isEmpty() ? QByteArray() : QFile::encodeName(files + u'/' + backing) + '\n');
         touch(sys + u"/loop3/loop/offset"_s, offset + '\n');
         touch(sys + u"/loop3/loop/sizelimit"_s, sizeLimit + '\n');
