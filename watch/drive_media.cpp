@@ -1,17 +1,13 @@
 #include "watch/drive_media.h"
 
+#include "platform/devices/sys_block.h"
+
+#include <QFileInfo>
 #include <sys/stat.h>
 
 namespace tarvic {
 
 namespace {
-
-bool sameRegularFile(const QByteArray &a, const QByteArray &b)
-{
-    struct stat sa {}, sb {};
-    return ::stat(a.constData(), &sa) == 0 && ::stat(b.constData(), &sb) == 0 && S_ISREG(sa.st_mode)
-        && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 bool namesDevice(const QByteArray &target, const BlockDevice &block)
 {
@@ -44,13 +40,14 @@ Medium mediumOf(const BlockDevice &block, const std::optional<DriveMedia> &drive
     return {Medium::In, "medium", QStringLiteral("medium")};
 }
 
-std::optional<QChar> letterOf(const QList<DriveEntry> &entries, const BlockDevice &block)
+std::optional<QChar> letterOf(const QList<DriveEntry> &entries, const BlockDevice &block, const QString &sysBlock)
 {
+    const QString loop = QFileInfo(QFile::decodeName(block.device)).fileName();
     for (const DriveEntry &e : entries) {
         if (e.kind != DriveEntry::Device || e.target.isEmpty())
             continue;
         const bool image = block.backingFile && !block.backingFile->isEmpty()
-                        && sameRegularFile(e.target, *block.backingFile);
+                        && loopShowingImage(loop, inspectNode(e.target), sysBlock);
         if (image || namesDevice(e.target, block))
             return e.letter;
     }

@@ -32,7 +32,9 @@ Medium mediumOf(const BlockDevice &block, const std::optional<DriveMedia> &drive
 
 // The letter that the drive map gives the block device: a device entry ("e::")
 // naming its node, one of its links or its device number, or an image entry whose
-// file is the loop device's backing file (the same file, not just the same name).
-std::optional<QChar> letterOf(const QList<DriveEntry> &entries, const BlockDevice &block);
+// disc the loop device is, as /sys/block shows it (loopShowingImage: the whole file,
+// the same file, not just the same name).
+std::optional<QChar> letterOf(const QList<DriveEntry> &entries, const BlockDevice &block,
+                              const QString &sysBlock = QStringLiteral("/sys/block"));
 
 } // namespace tarvic

@@ -6,8 +6,9 @@
 
 namespace tarvic {
 
-InsertionWatch::InsertionWatch(DriveLister drives, Launcher launch, Logger log, Handled handled)
-    : m_drives(std::move(drives)), m_launch(std::move(launch)), m_log(std::move(log)), m_handled(std::move(handled))
+InsertionWatch::InsertionWatch(DriveLister drives, Launcher launch, Logger log, Handled handled, QString sysBlock)
+    : m_drives(std::move(drives)), m_launch(std::move(launch)), m_log(std::move(log)), m_handled(std::move(handled)),
+      m_sysBlock(std::move(sysBlock))
 {
 }
 
@@ -71,7 +72,7 @@ int InsertionWatch::arrive(const BlockDevice &block, const Medium &medium, Seen 
     const QString device = QFile::decodeName(block.device);
     if (!entries)
         entries = m_drives();
-    seen.letter = letterOf(*entries, block);
+    seen.letter = letterOf(*entries, block, m_sysBlock);
     if (!seen.letter) {
         m_log(QStringLiteral("%1 in %2: not in the drive map, ignored").arg(medium.kind, device));
         return 0;

@@ -30,7 +30,9 @@ public:
     using Logger = std::function<void(const QString &line)>;
     using Handled = std::function<bool(QChar letter)>;    // a tarvic is handling it
 
-    InsertionWatch(DriveLister drives, Launcher launch, Logger log, Handled handled);
+    // sysBlock: where the kernel shows its loop devices.
+    InsertionWatch(DriveLister drives, Launcher launch, Logger log, Handled handled,
+                   QString sysBlock = QStringLiteral("/sys/block"));
 
     UdisksObjects &objects() { return m_objects; }
 
@@ -59,6 +61,7 @@ private:
     Launcher m_launch;
     Logger m_log;
     Handled m_handled;
+    QString m_sysBlock;
     UdisksObjects m_objects;
     QHash<QString, Seen> m_seen;
     bool m_answered = false;   // udisks2's objects are known

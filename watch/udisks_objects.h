@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/devices/udisks_names.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -10,15 +12,6 @@
 #include <optional>
 
 namespace tarvic {
-
-namespace Udisks {
-inline const QString Service = QStringLiteral("org.freedesktop.UDisks2");
-inline const QString Root = QStringLiteral("/org/freedesktop/UDisks2");
-inline const QString Block = QStringLiteral("org.freedesktop.UDisks2.Block");
-inline const QString Drive = QStringLiteral("org.freedesktop.UDisks2.Drive");
-inline const QString Loop = QStringLiteral("org.freedesktop.UDisks2.Loop");
-inline const QString Filesystem = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
-} // namespace Udisks
 
 using InterfaceMap = QMap<QString, QVariantMap>;
 

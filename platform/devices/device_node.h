@@ -6,6 +6,7 @@
 
 namespace tarvic {
 
+// The first and last track numbers of a disc's table of contents.
 struct TocHeader
 {
     int first = 0;
@@ -55,6 +56,7 @@ public:
 // stat(2) of a path, links followed, as NodeInfo.
 NodeInfo inspectNode(const QByteArray &path);
 
+// The real kernel's side: the node or image opened read-only and asked through ioctls.
 class LinuxDeviceNode final : public DeviceNode
 {
 public:

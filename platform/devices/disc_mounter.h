@@ -5,6 +5,7 @@
 
 namespace tarvic {
 
+// What one way of mounting (or attaching) answered: where the disc is, or why not.
 struct MountAttempt
 {
     enum Outcome {

@@ -77,7 +77,7 @@ std::optional<QByteArray> LinuxOpticalDevices::imageMountPoint(const QByteArray 
         }
     }
     try {
-        std::optional<LoopDevice> loop = loopDeviceOf(*m_node, info, m_sysBlockPath);
+        std::optional<LoopDevice> loop = loopDeviceOf(info, m_sysBlockPath);
         std::optional<QByteArray> point = loop ? mountedAt(loop->number) : std::nullopt;
         if (point && otherRun)
             throw NothingToDo(Err::DiskNotReady, QStringLiteral("Disk not ready: %1 is mounted at %2 by another tarvic, which "
@@ -90,7 +90,7 @@ std::optional<QByteArray> LinuxOpticalDevices::imageMountPoint(const QByteArray 
             point = readable(*point, attachedAs(*loop));
         else if (!mountIfNeeded)
             return std::nullopt;
-        else if ((loop = loopDeviceOf(*m_node, info, m_sysBlockPath)))
+        else if ((loop = loopDeviceOf(info, m_sysBlockPath)))
             point = mountThroughMounters(loop->node, attachedAs(*loop));
         else
             point = attach(image, what);

@@ -75,10 +75,10 @@ NodeInfo LinuxOpticalDevices::handedMedium(const NodeInfo &entry)
 {
     const NodeInfo medium = m_node->inspect(m_medium);
     bool same = medium.type == NodeInfo::BlockDevice;
-    if (same && entry.type == NodeInfo::RegularFile)
-        same = loopHolding(*m_node, m_sysBlockPath, QFileInfo(QFile::decodeName(m_medium)).fileName(), entry)
-            == medium.rdev;
-    else if (same)
+    if (same && entry.type == NodeInfo::RegularFile) {
+        const auto loop = loopShowingImage(QFileInfo(QFile::decodeName(m_medium)).fileName(), entry, m_sysBlockPath);
+        same = loop && loop->number == medium.rdev;
+    } else if (same)
         same = entry.type == NodeInfo::BlockDevice && entry.rdev == medium.rdev;
     if (!same)
         throwMediumGone(m_medium);
@@ -99,7 +99,7 @@ std::optional<dev_t> LinuxOpticalDevices::blockNumber(const QByteArray &device)
         return info.rdev;
     if (info.type != NodeInfo::RegularFile)
         return std::nullopt;
-    const std::optional<LoopDevice> loop = loopDeviceOf(*m_node, info, m_sysBlockPath);
+    const std::optional<LoopDevice> loop = loopDeviceOf(info, m_sysBlockPath);
     return loop ? std::optional(loop->number) : std::nullopt;
 }
 

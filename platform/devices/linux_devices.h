@@ -56,11 +56,13 @@ public:
     static constexpr std::chrono::milliseconds AttachPatience{60000};
 
 private:
+    // One track of a disc's table of contents.
     struct Track
     {
         int number;
         bool data;
     };
+    // What one status question learnt of a device, and when.
     struct Learnt
     {
         int status = 0;

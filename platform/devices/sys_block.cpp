@@ -37,31 +37,32 @@ QStringList partitionsOf(const QString &sysBlock, dev_t number)
     return found;
 }
 
-std::optional<dev_t> loopHolding(DeviceNode &node, const QString &sysBlockPath, const QString &name, const NodeInfo &image)
+std::optional<LoopDevice> loopShowingImage(const QString &name, const NodeInfo &image, const QString &sysBlock)
 {
-    const QDir sysBlock(sysBlockPath);
-    const QString loop = sysBlock.filePath(name + QStringLiteral("/loop/"));
+    const QDir root(sysBlock);
+    const QString loop = root.filePath(name + QStringLiteral("/loop/"));
+    // The kernel marks a file unlinked since with this suffix; the name may now be another file's.
     const QByteArray backing = readSysFile(loop + QStringLiteral("backing_file"));
-    if (backing.isEmpty() || backing.endsWith(" (deleted)") || readSysFile(loop + QStringLiteral("offset")) != "0")
+    if (image.type != NodeInfo::RegularFile || backing.isEmpty() || backing.endsWith(" (deleted)")
+        || readSysFile(loop + QStringLiteral("offset")) != "0" || readSysFile(loop + QStringLiteral("sizelimit")) != "0")
         return std::nullopt;
-    const NodeInfo file = node.inspect(backing);
+    const NodeInfo file = inspectNode(backing);
     if (file.type != NodeInfo::RegularFile || file.dev != image.dev || file.inode != image.inode)
         return std::nullopt;
-    const QByteArray number = readSysFile(sysBlock.filePath(name + QStringLiteral("/dev")));
+    const QByteArray number = readSysFile(root.filePath(name + QStringLiteral("/dev")));
     const qsizetype colon = number.indexOf(':');
     bool okMajor = false, okMinor = false;
     const unsigned major = number.left(colon).toUInt(&okMajor), minor = number.mid(colon + 1).toUInt(&okMinor);
     if (colon < 0 || !okMajor || !okMinor)
         return std::nullopt;
-    return ::makedev(major, minor);
+    return LoopDevice{"/dev/" + QFile::encodeName(name), ::makedev(major, minor)};
 }
 
-std::optional<LoopDevice> loopDeviceOf(DeviceNode &node, const NodeInfo &image, const QString &sysBlockPath)
+std::optional<LoopDevice> loopDeviceOf(const NodeInfo &image, const QString &sysBlock)
 {
-    const QDir root(sysBlockPath);
-    for (const QString &name : root.entryList({QStringLiteral("loop*")}, QDir::Dirs | QDir::System))
-        if (const auto number = loopHolding(node, sysBlockPath, name, image))
-            return LoopDevice{"/dev/" + QFile::encodeName(name), *number};
+    for (const QString &name : QDir(sysBlock).entryList({QStringLiteral("loop*")}, QDir::Dirs | QDir::System))
+        if (auto loop = loopShowingImage(name, image, sysBlock))
+            return loop;
     return std::nullopt;
 }
 

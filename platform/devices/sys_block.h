@@ -16,18 +16,21 @@ QByteArray readSysFile(const QString &path);
 // The partitions of a whole disk, as device nodes, for advice.
 QStringList partitionsOf(const QString &sysBlock, dev_t number);
 
-// The device number of the loop device `name` (under sysBlock) when it holds the whole
-// image, the same file (device and inode), not one removed since.
-std::optional<dev_t> loopHolding(DeviceNode &node, const QString &sysBlock, const QString &name, const NodeInfo &image);
-
-// The loop device that holds a whole image (by the backing file's device and
-// inode, whoever attached it): its node and device number; nullopt when none.
+// A loop device that shows a disc image: its node and device number.
 struct LoopDevice
 {
     QByteArray node;
     dev_t number = 0;
 };
-std::optional<LoopDevice> loopDeviceOf(DeviceNode &node, const NodeInfo &image,
-                                       const QString &sysBlockPath = QStringLiteral("/sys/block"));
+
+// Whether the loop device `name` ("loop3", under sysBlock) is the disc of the image
+// file: it shows the whole file (from offset 0, no size limit), that very file (its
+// device and inode, by whatever path it was attached), not one deleted since.
+// tarvic and tarvic-watch both decide by this alone.
+std::optional<LoopDevice> loopShowingImage(const QString &name, const NodeInfo &image,
+                                           const QString &sysBlock = QStringLiteral("/sys/block"));
+
+// The loop device that is the image's disc, whoever attached it; nullopt when none.
+std::optional<LoopDevice> loopDeviceOf(const NodeInfo &image, const QString &sysBlock = QStringLiteral("/sys/block"));
 
 } // namespace tarvic

@@ -1,5 +1,7 @@
 #include "platform/devices/udisks_mounter.h"
 
+#include "platform/devices/udisks_names.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -18,12 +20,6 @@
 namespace tarvic {
 
 namespace {
-
-const QString Service = QStringLiteral("org.freedesktop.UDisks2");
-const QString FilesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
-const QString LoopInterface = QStringLiteral("org.freedesktop.UDisks2.Loop");
-const QString ManagerObject = QStringLiteral("/org/freedesktop/UDisks2/Manager");
-const QString ManagerInterface = QStringLiteral("org.freedesktop.UDisks2.Manager");
 
 MountAttempt failed(const QString &reason)
 {
@@ -109,9 +105,9 @@ bool noFileSystem(const QDBusMessage &reply)
 
 QDBusMessage getMountPoints(QDBusConnection &bus, const QString &object, int timeout)
 {
-    QDBusMessage get = QDBusMessage::createMethodCall(Service, object, QStringLiteral("org.freedesktop.DBus.Properties"),
+    QDBusMessage get = QDBusMessage::createMethodCall(Udisks::Service, object, QStringLiteral("org.freedesktop.DBus.Properties"),
                                                       QStringLiteral("Get"));
-    get << FilesystemInterface << QStringLiteral("MountPoints");
+    get << Udisks::Filesystem << QStringLiteral("MountPoints");
     return bus.call(get, QDBus::Block, timeout);
 }
 
@@ -133,7 +129,7 @@ MountAttempt mountObject(QDBusConnection &bus, const QString &object, const QDBu
     if (!points->isEmpty())
         return {MountAttempt::Mounted, points->first(), {}};
 
-    QDBusMessage mountCall = QDBusMessage::createMethodCall(Service, object, FilesystemInterface, QStringLiteral("Mount"));
+    QDBusMessage mountCall = QDBusMessage::createMethodCall(Udisks::Service, object, Udisks::Filesystem, QStringLiteral("Mount"));
     // A password dialog would hang on a user who never sees it; refuse instead.
     mountCall << QVariantMap{{QStringLiteral("auth.no_user_interaction"), QVariant(true)}};
     const QDBusMessage mounted = bus.call(mountCall, QDBus::Block, mountTimeout);
@@ -158,7 +154,7 @@ MountAttempt UdisksMounter::mount(const QByteArray &device)
     if (!bus().isConnected())
         return {MountAttempt::Unavailable, {}, QStringLiteral("the system bus cannot be reached, so udisks2 cannot mount it")};
 
-    QDBusMessage resolve = QDBusMessage::createMethodCall(Service, ManagerObject, ManagerInterface,
+    QDBusMessage resolve = QDBusMessage::createMethodCall(Udisks::Service, Udisks::Manager, Udisks::ManagerInterface,
                                                           QStringLiteral("ResolveDevice"));
     resolve << QVariantMap{{QStringLiteral("path"), QVariant(QFile::decodeName(device))}} << QVariantMap();
     // A medium put in a moment ago is known to udisks2, file system and all, only
@@ -212,7 +208,7 @@ MountAttempt UdisksImageAttacher::attach(const QByteArray &image)
     const QDBusUnixFileDescriptor handle(fd);   // holds a duplicate
     ::close(fd);
 
-    QDBusMessage setup = QDBusMessage::createMethodCall(Service, ManagerObject, ManagerInterface,
+    QDBusMessage setup = QDBusMessage::createMethodCall(Udisks::Service, Udisks::Manager, Udisks::ManagerInterface,
                                                         QStringLiteral("LoopSetup"));
     QVariantMap options = noInteraction();
     options.insert(QStringLiteral("read-only"), true);
@@ -239,7 +235,7 @@ MountAttempt UdisksImageAttacher::attach(const QByteArray &image)
     const QString verb = mounted.outcome == MountAttempt::Mounted ? QStringLiteral("SetAutoclear")
                                                                   : QStringLiteral("Delete");
     // Mounted: the loop device goes when the disc is unmounted. Not mounted: it goes now.
-    QDBusMessage after = QDBusMessage::createMethodCall(Service, object, LoopInterface, verb);
+    QDBusMessage after = QDBusMessage::createMethodCall(Udisks::Service, object, Udisks::Loop, verb);
     if (mounted.outcome == MountAttempt::Mounted)
         after << true;
     after << noInteraction();

@@ -34,6 +34,7 @@ private:
     std::optional<QDBusConnection> m_bus;
 };
 
+// Mounts a disc's file system through udisks2 (Filesystem.Mount), as a file manager does.
 class UdisksMounter final : public DiscMounter, private UdisksBus
 {
 public:

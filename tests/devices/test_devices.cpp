@@ -4,6 +4,7 @@
 #include "components/pellor.h"
 #include "platform/devices/disc_format.h"
 #include "platform/devices/linux_devices.h"
+#include "platform/devices/sys_block.h"
 #include "platform/drive_lock.h"
 #include "startup/maintarvic.h"
 #include "support/test_env.h"
@@ -354,6 +355,7 @@ private Q_SLOTS:
         const auto loop = [&](const QString &name, const QString &backing, const char *offset, const char *dev) {
             touch(sys + u"/"_s + name + u"/loop/backing_file"_s, QFile::encodeName(backing) + '\n');
             touch(sys + u"/"_s + name + u"/loop/offset"_s, offset);
+            touch(sys + u"/"_s + name + u"/loop/sizelimit"_s, "0\n");
             touch(sys + u"/"_s + name + u"/dev"_s, dev);
         };
         // Another image, a part of this one, a removed file of its name, then this one by another path.
@@ -425,6 +427,48 @@ private Q_SLOTS:
         loop(u"loop5"_s, env.configHome() + u"/folders/isos/other.iso"_s, "0\n", "7:5\n");
         QCOMPARE(errorOf(mount), u"71: Disk not ready: the medium %1 that tarvic-watch saw arrive is gone"_s.arg(node));
         QCOMPARE(attacher->calls, 1);
+    }
+
+    // The loop device that is an image's disc, for tarvic and tarvic-watch alike: one
+    // that shows the whole file (offset 0, no size limit), that very file by any path.
+    void aLoopDeviceIsTheDiscOfTheWholeImageFileOnly_data()
+    {
+        QTest::addColumn<QString>("backing");   // what the loop device shows, below the test's folder
+        QTest::addColumn<QByteArray>("offset");
+        QTest::addColumn<QByteArray>("sizeLimit");
+        QTest::addColumn<bool>("isTheDisc");
+        QTest::newRow("the whole image") << u"isos/game.iso"_s << "0"_ba << "0"_ba << true;
+        QTest::newRow("the image by another path") << u"elsewhere/link.iso"_s << "0"_ba << "0"_ba << true;
+        QTest::newRow("a part at an offset") << u"isos/game.iso"_s << "32768"_ba << "0"_ba << false;
+        QTest::newRow("a part of limited size") << u"isos/game.iso"_s << "0"_ba << "65536"_ba << false;
+        QTest::newRow("a file of its name, deleted since") << u"isos/game.iso (deleted)"_s << "0"_ba << "0"_ba << false;
+        QTest::newRow("another file of the same name") << u"copies/game.iso"_s << "0"_ba << "0"_ba << false;
+        QTest::newRow("detached") << QString() << "0"_ba << "0"_ba << false;
+    }
+
+    void aLoopDeviceIsTheDiscOfTheWholeImageFileOnly()
+    {
+        QFETCH(QString, backing);
+        QFETCH(QByteArray, offset);
+        QFETCH(QByteArray, sizeLimit);
+        QFETCH(bool, isTheDisc);
+        TestEnv env;
+        const QString files = env.newFolder(u"files"_s), sys = env.newFolder(u"sys/block"_s), image = files + u"/isos/game.iso"_s;
+        touch(image, isoHead());
+        touch(files + u"/copies/game.iso"_s, isoHead());
+        QVERIFY(QFile::link(image, env.newFolder(u"files/elsewhere"_s) + u"/link.iso"_s));
+        // The kernel's mark of a deleted file, not part of its path, even where that path leads to the image.
+        QVERIFY(QFile::link(image, image + u" (deleted)"_s));
+        touch(sys + u"/loop3/loop/backing_file"_s, backing.isEmpty() ? QByteArray() : QFile::encodeName(files + u'/' + backing) + '\n');
+        touch(sys + u"/loop3/loop/offset"_s, offset + '\n');
+        touch(sys + u"/loop3/loop/sizelimit"_s, sizeLimit + '\n');
+        touch(sys + u"/loop3/dev"_s, "7:3\n");
+        const std::optional<LoopDevice> loop = loopDeviceOf(inspectNode(QFile::encodeName(image)), sys);
+        QCOMPARE(loop.has_value(), isTheDisc);
+        if (loop) {
+            QCOMPARE(loop->node, "/dev/loop3"_ba);
+            QCOMPARE(loop->number, makedev(7, 3));
+        }
     }
 
     void trackFilesFollowTheTableOfContents_data()

@@ -37,6 +37,15 @@ QVariantMap media(bool available, bool optical = false, uint audio = 0, uint dat
             {u"OpticalNumDataTracks"_s, data}, {u"OpticalBlank"_s, blank}};
 }
 
+// What /sys/block shows of a loop device: `file` from `offset` on, no size limit.
+void showLoop(const QString &sysBlock, const QString &name, const QByteArray &file, const QByteArray &offset = "0")
+{
+    test::touch(sysBlock + u'/' + name + u"/loop/backing_file"_s, file + '\n');
+    test::touch(sysBlock + u'/' + name + u"/loop/offset"_s, offset + '\n');
+    test::touch(sysBlock + u'/' + name + u"/loop/sizelimit"_s, "0\n");
+    test::touch(sysBlock + u'/' + name + u"/dev"_s, "7:0\n");
+}
+
 // The machine of every scenario: a CD drive, an empty loop device, a USB stick's partition.
 QMap<QString, InterfaceMap> machine(bool discIn = false)
 {
@@ -54,9 +63,10 @@ struct Watch
     QStringList log;
     bool launches = true;
     QList<QByteArray> opticalDrives;
+    QString sysBlock = env.newFolder(u"sys/block"_s);
     InsertionWatch watch{[this] { return DriveMap(env.mapFolder(), [this] { return opticalDrives; }).entries(); },
                          [this](QChar letter, const BlockDevice &) { started << letter; return launches; },
-                         [this](const QString &line) { log << line; }, DriveLock::isHeld};
+                         [this](const QString &line) { log << line; }, DriveLock::isHeld, sysBlock};
 
     // udisks2's first answer: the machine, with or without a disc in the CD drive.
     void begin(bool discIn = false)
@@ -80,6 +90,7 @@ struct Watch
     }
     void attach(const QString &loop, const QByteArray &file, quint64 size = 4096)
     {
+        showLoop(sysBlock, loop.section(u'/', -1), file);
         watch.objects().addInterfaces(loop, {{Udisks::Block, block("/dev/" + loop.section(u'/', -1).toUtf8(), u"/"_s, size)},
                                              {Udisks::Loop, {{u"BackingFile"_s, file + '\0'}}}});
         watch.look();
@@ -157,13 +168,19 @@ private Q_SLOTS:
         env.mapDevice(u'F', u"/dev/disk/by-label/STICK"_s);
         env.mapDrive(u'G', folder);                       // a folder entry names no device
         const DriveMap map(env.mapFolder());
-        const auto letter = [&](const BlockDevice &b) { return letterOf(map.entries(), b).value_or(u'-'); };
+        const QString sys = env.newFolder(u"sys"_s);
+        const QByteArray copy = QFile::encodeName(folder + u"/copy.img"_s);
+        showLoop(sys, u"loop3"_s, image);
+        showLoop(sys, u"loop4"_s, copy);
+        showLoop(sys, u"loop5"_s, image, "32768");
+        const auto letter = [&](const BlockDevice &b) { return letterOf(map.entries(), b, sys).value_or(u'-'); };
 
         QCOMPARE(letter({u"/b"_s, "/dev/sr0", {}, 0, 0, u"/"_s, {}}), u'D');
         QCOMPARE(letter({u"/b"_s, "/dev/sdb1", {"/dev/disk/by-label/STICK"}, 0, 0, u"/"_s, {}}), u'F');
         QCOMPARE(letter({u"/b"_s, "/dev/loop3", {}, 0, 0, u"/"_s, image}), u'E');
-        // A copy of the image is another disc; a loop named like a drive's node is not that drive.
-        QCOMPARE(letter({u"/b"_s, "/dev/loop3", {}, 0, 0, u"/"_s, QFile::encodeName(folder + u"/copy.img"_s)}), u'-');
+        // A copy of the image is another disc, a part of it none; a loop named like a drive's node is not that drive.
+        QCOMPARE(letter({u"/b"_s, "/dev/loop4", {}, 0, 0, u"/"_s, copy}), u'-');
+        QCOMPARE(letter({u"/b"_s, "/dev/loop5", {}, 0, 0, u"/"_s, image}), u'-');
         QCOMPARE(letter({u"/b"_s, "/dev/sr1", {}, 0, 0, u"/"_s, {}}), u'-');
         QCOMPARE(letter({u"/b"_s, QFile::encodeName(folder), {}, 0, 0, u"/"_s, {}}), u'-');
 
@@ -263,12 +280,14 @@ private Q_SLOTS:
         w.attach(loop0, other);
         QCOMPARE(w.log.last(), u"image in /dev/loop0: not in the drive map, ignored"_s);
         // The same loop device given the mapped image without a moment of none between.
+        showLoop(w.sysBlock, u"loop0"_s, e);
         w.set(loop0, Udisks::Loop, {{u"BackingFile"_s, e + '\0'}});
         QCOMPARE(w.started, QList<QChar>{u'E'});
         QCOMPARE(w.log.last(), u"E: image in /dev/loop0: starting tarvic E:"_s);
         // Attached twice at one moment: one start for the letter.
         w.set(loop0, Udisks::Block, {{u"Size"_s, 0ull}});
         w.watch.objects().changeProperties(loop0, Udisks::Block, {{u"Size"_s, 4096ull}}, {});
+        showLoop(w.sysBlock, u"loop1"_s, e);
         w.watch.objects().addInterfaces(loop1, {{Udisks::Block, block("/dev/loop1", u"/"_s, 4096)},
                                                 {Udisks::Loop, {{u"BackingFile"_s, e + '\0'}}}});
         w.watch.look();
