@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/ini_reader.h"
+#include "profile/ini_reader.h"
 #include "platform/drive_paths.h"
 
 #include <QByteArray>
