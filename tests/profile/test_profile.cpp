@@ -12,10 +12,7 @@
 #include <cstring>
 #include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 
 using namespace tarvic;
@@ -40,29 +37,27 @@ QByteArray utf16le(const QString &s)
     return "\xFF\xFE"_ba + QByteArray(reinterpret_cast<const char *>(s.utf16()), s.size() * 2);
 }
 
-// Saves entries of [Tarvic] (a tag: the same one in every key); the problem of a refusal.
-QString save(const QString &file, const QString &key, const QString &value, const QString &tag = {})
+// The problem of the ProfileError that f throws; empty if none.
+QString problemOf(const std::function<void()> &f)
 {
     try {
-        saveProfileFile(file, [&](ProfileText &t) {
-            t.setValue(Tarvic, key, value);
-            for (const QString &k : tag.isEmpty() ? QStringList() : Keys)
-                t.setValue(Tarvic, k, tag);
-        });
+        f();
     } catch (const ProfileError &e) {
         return e.problem();
     }
     return {};
 }
 
-QString readProblem(const QString &file)
+// Saves an entry of [Tarvic] (and a tag in each of the four keys); the problem of a refusal.
+QString save(const QString &file, const QString &key, const QString &value, const QString &tag = {})
 {
-    try {
-        readProfileFile(file);
-    } catch (const ProfileError &e) {
-        return e.problem();
-    }
-    return {};
+    return problemOf([&] {
+        saveProfileFile(file, [&](ProfileText &t) {
+            t.setValue(Tarvic, key, value);
+            for (const QString &k : tag.isEmpty() ? QStringList() : Keys)
+                t.setValue(Tarvic, k, tag);
+        });
+    });
 }
 
 // What stands at a path, enough to tell that nothing has touched it.
@@ -131,11 +126,9 @@ private Q_SLOTS:
         const QByteArray nuls(512, '\0'), controls = QByteArray(50, '\x01') + QByteArray(50, '\x7f');
         QTest::newRow("a nul ends its line's text") << "[autorun]\nopen=setup.exe\0evil.exe\nopen=b.exe\n"_ba << Open << u"setup.exe"_s;
         QTest::newRow("nuls after the last line, no line end") << "[autorun]\r\nopen=setup.exe"_ba + nuls << Open << u"setup.exe"_s;
-        QTest::newRow("nuls after the value, then a line end") << "[autorun]\r\nopen=setup.exe "_ba + nuls + "\r\n" + nuls << Open << u"setup.exe"_s;
         QTest::newRow("512 nuls before the section") << nuls + "\r\n[autorun]\r\nopen=setup.exe\r\n" << Open << u"setup.exe"_s;
         QTest::newRow("a nul ends a header") << "[autorun\0]x\r\nopen=setup.exe\r\n"_ba << Open << u"setup.exe"_s;
         QTest::newRow("a nul before the equals sign: no entry") << "[autorun]\r\nopen\0=a.exe\r\nopen=b.exe"_ba << Open << u"b.exe"_s;
-        QTest::newRow("100 nuls inside the section") << "[autorun]\r\n"_ba + nuls.first(100) + "\r\nopen=setup.exe\r\n" << Open << u"setup.exe"_s;
         QTest::newRow("100 control bytes inside the section") << "[autorun]\r\n"_ba + controls + "\r\nopen=setup.exe\r\n" << Open << u"setup.exe"_s;
         QTest::newRow("nuls and control bytes in a comment") << "[autorun]\r\n;"_ba + nuls + controls + "\r\nopen=setup.exe\r\n" << Open << u"setup.exe"_s;
         QTest::newRow("control bytes are characters") << "[autorun]\nopen=\x01setup\x1b.exe\x7f\n"_ba << Open << u"\x01setup\x1b.exe\x7f"_s;
@@ -242,8 +235,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("writeError");   // empty: as readError
         QTest::newRow("folder") << "folder" << "is a folder" << "";
         QTest::newRow("fifo") << "fifo" << "is a named pipe (FIFO)" << "";
-        QTest::newRow("socket") << "socket" << "is a socket" << "";
-        QTest::newRow("link to a device node") << "device" << "leads to @/node, which is a character device" << "";
         QTest::newRow("link to a fifo through a link") << "fifo link" << "leads to @/pipe, which is a named pipe (FIFO)" << "";
         QTest::newRow("2 GB sparse file") << "sparse" << "is larger than 1 MiB" << "";
         QTest::newRow("invalid utf-16") << "utf16" << "is not valid UTF-16 text" << "";
@@ -272,19 +263,6 @@ private Q_SLOTS:
             makeFolder(kind == u"folder" ? file : file + u".lock"_s);
         if (kind == u"fifo")
             QVERIFY(::mkfifo(native, 0644) == 0);
-        if (kind == u"socket") {
-            const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{AF_UNIX, {}};
-            std::memcpy(address.sun_path, native.constData(), std::min<size_t>(native.size(), sizeof address.sun_path - 1));
-            QVERIFY(s >= 0 && ::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
-            ::close(s);
-        }
-        if (kind == u"device") {
-            if (::geteuid() != 0)
-                QSKIP("making a device node needs root");
-            // Our own node with the numbers of the null device, in a private folder.
-            QVERIFY(::mknod(QFile::encodeName(aside + u"/node"_s), S_IFCHR | 0666, makedev(1, 3)) == 0 && QFile::link(aside + u"/node"_s, file));
-        }
         if (kind == u"fifo link")
             QVERIFY(::mkfifo(QFile::encodeName(aside + u"/pipe"_s), 0644) == 0 && QFile::link(u"pipe"_s, aside + u"/link"_s)
                     && QFile::link(u"aside/link"_s, file));
@@ -305,19 +283,19 @@ private Q_SLOTS:
             QSKIP("a file of another user needs root");
         if (kind == u"another user's lock")
             touch(file + u".lock"_s);   // root's
-        const QString before = stamp(file) + stamp(aside + u"/node"_s) + stamp(aside + u"/pipe"_s) + (listing(folder) + listing(aside)).join(u' ');
+        const QString before = stamp(file) + stamp(aside + u"/pipe"_s) + (listing(folder) + listing(aside)).join(u' ');
 
         std::optional<OrdinaryUser> asUser;
         if (asOwner)
             asUser.emplace(owner);
-        const QString readFailure = readProblem(file), writeFailure = save(file, u"AudioCD"_s, u"/new"_s);
+        const QString readFailure = problemOf([&] { readProfileFile(file); }), writeFailure = save(file, u"AudioCD"_s, u"/new"_s);
         asUser.reset();
         ::chmod(QFile::encodeName(folder), 0755);
 
         const QString canonicalAside = QFileInfo(aside).canonicalFilePath();
         QCOMPARE(readFailure, QString(readError).replace(u'@', canonicalAside));
         QCOMPARE(writeFailure, QString(writeError.isEmpty() ? readError : writeError).replace(u'@', canonicalAside).replace(u'%', folder));
-        QCOMPARE(stamp(file) + stamp(aside + u"/node"_s) + stamp(aside + u"/pipe"_s) + (listing(folder) + listing(aside)).join(u' '), before);
+        QCOMPARE(stamp(file) + stamp(aside + u"/pipe"_s) + (listing(folder) + listing(aside)).join(u' '), before);
         if (asOwner || kind == u"lock folder")
             QCOMPARE(bytesOf(file), text);
     }
@@ -439,41 +417,34 @@ private Q_SLOTS:
                 ::_exit(0);
             }
         }
-        int counts[2] = {-1, -1}, reads = 0, running = 2;
+        int status[2] = {-1, -1}, counts[2] = {-1, -1}, reads = 0;
         QString failure;
-        while (running > 0 && failure.isEmpty()) {
-            for (pid_t &child : children) {
-                int status;
-                if (child > 0 && ::waitpid(child, &status, WNOHANG) == child) {
-                    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-                        failure = u"a saving process failed"_s;
-                    child = 0, --running;
-                }
-            }
-            try {
+        while (failure.isEmpty() && (status[0] < 0 || status[1] < 0)) {
+            for (int id = 0; id < 2; ++id)
+                if (status[id] < 0)
+                    ::waitpid(children[id], &status[id], WNOHANG);
+            failure = problemOf([&] {
                 const ProfileText t = readProfileFile(file);
                 QStringList got;
                 for (const QString &key : Keys)
                     got << t.value(Tarvic, key).value_or(QString());
                 if (!t.bytes().startsWith(keep) || got.count(got[0]) != 4)
-                    failure = u"the other lines changed or the keys come from different saves: "_s + QString::fromUtf8(t.bytes());
+                    throw ProfileError(u"the other lines changed or the keys come from different saves: "_s + QString::fromUtf8(t.bytes()));
                 for (int id = 0; id < 2; ++id) {
                     const int count = t.value(Tarvic, u"P%1"_s.arg(id)).value_or(u"-1"_s).toInt();
                     if (count < counts[id])
-                        failure = u"process %1's save %2 was lost"_s.arg(id).arg(counts[id]);
+                        throw ProfileError(u"process %1's save %2 was lost"_s.arg(id).arg(counts[id]));
                     counts[id] = count;
                 }
                 ++reads;
-            } catch (const ProfileError &e) {
-                failure = e.problem();
-            }
+            });
             ::usleep(200);
         }
-        for (pid_t child : children)
-            if (child > 0)
-                ::kill(child, SIGKILL), ::waitpid(child, nullptr, 0);
+        for (int id = 0; id < 2; ++id)
+            if (status[id] < 0)
+                ::kill(children[id], SIGKILL), ::waitpid(children[id], nullptr, 0);
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
-        QVERIFY(counts[0] == Rounds - 1 && counts[1] == Rounds - 1 && reads > 10);
+        QVERIFY(status[0] == 0 && status[1] == 0 && counts[0] == Rounds - 1 && counts[1] == Rounds - 1 && reads > 10);
         QCOMPARE(listing(dir.path()), QStringList{u"Halvane.ini"_s});
     }
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtGlobal>
 #include <linux/capability.h>
 #include <sys/fsuid.h>
 #include <sys/syscall.h>
@@ -32,8 +33,7 @@ public:
         if (m_saved)
             ::syscall(SYS_capset, &m_header, m_caps);
     }
-    OrdinaryUser(const OrdinaryUser &) = delete;
-    OrdinaryUser &operator=(const OrdinaryUser &) = delete;
+    Q_DISABLE_COPY(OrdinaryUser)
     bool holds() const { return m_holds; }
 
 private:
