@@ -2,7 +2,7 @@
 // holds the same first MiB: the read is bounded by the 1 MiB cap whatever the file
 // holds, so the big one may cost at most 1.2 times as much. Last line:
 // ini_ratio=<1 GB/1 MiB>.
-#include "components/ini_reader.h"
+#include "profile/ini_reader.h"
 
 #include <QDir>
 #include <QFile>

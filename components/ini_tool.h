@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/ini_reader.h"
+#include "profile/ini_reader.h"
 #include "platform/drive_paths.h"
 
 #include <QByteArray>
@@ -8,7 +8,8 @@
 
 namespace tarvic {
 
-// The INI reader of the program: paths in drive notation.
+// The INI reader of the program: finds a file named in drive notation (E:\autorun.inf)
+// through the drive map and reads it by the profile rules (readIniValue).
 class INITool
 {
 public:

@@ -2,7 +2,7 @@
 // hangs it checks that an autorun.inf answer is never longer than 65,535
 // characters and never holds a NUL, and that a value written into the file reads
 // back exactly while another key's answer stays as it was.
-#include "components/ini_reader.h"
+#include "profile/ini_reader.h"
 #include "profile/profile_text.h"
 
 #include <QByteArray>

@@ -7,14 +7,13 @@
 #include "platform/devices/sys_block.h"
 #include "platform/drive_lock.h"
 #include "startup/maintarvic.h"
+#include "support/ordinary_user.h"
 #include "support/test_env.h"
 
 #include <QtTest>
 #include <grp.h>
 #include <thread>
-#include <linux/capability.h>
 #include <linux/cdrom.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -105,24 +104,6 @@ QByteArray mbrHead()
     head[446 + 4] = '\x83';   // one Linux partition
     return head;
 }
-
-// Root reads every file; without these capabilities (this thread only) it meets
-// permissions like anyone. Counting says whether it could give them up.
-struct PermissionsCount
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct caps[2]{};
-    bool counting = false;
-    PermissionsCount()
-    {
-        __user_cap_data_struct lowered[2]{};
-        if (::syscall(SYS_capget, &header, caps) != 0 || ::syscall(SYS_capget, &header, lowered) != 0)
-            return;
-        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-        counting = ::syscall(SYS_capset, &header, lowered) == 0 || ::geteuid() != 0;
-    }
-    ~PermissionsCount() { ::syscall(SYS_capset, &header, caps); }
-};
 
 // D: on the scripted /dev/sr1, two mounters in line (udisks2 and fstab in the program),
 // a mount table and the disc's file system of our own.
@@ -328,10 +309,10 @@ private Q_SLOTS:
                                                {u"iso"_s, isoHead()}};
         if (images.contains(kind))
             touch(path, images[kind]);
-        std::optional<PermissionsCount> asAnyone;
+        std::optional<OrdinaryUser> asAnyone;
         if (kind == u"unreadable") {
             QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
-            if (!asAnyone.emplace().counting)
+            if (!asAnyone.emplace().holds())
                 QSKIP("root reads every file and cannot give that up here");
         }
         LinuxOpticalDevices devices(std::make_unique<LinuxDeviceNode>(), {}, nullptr, env.newFolder(u"none"_s) + u"/x"_s,
@@ -537,10 +518,10 @@ private Q_SLOTS:
         // udisks2 mounts another user's disc under /media/<user>, mode 0750.
         const QString users = QFileInfo(rig.disc).path();
         const auto reopen = qScopeGuard([&] { QFile::setPermissions(users, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
-        std::optional<PermissionsCount> asAnyone;
+        std::optional<OrdinaryUser> asAnyone;
         if (mounters == u"-") {
             QVERIFY(QFile::setPermissions(users, {}));
-            if (!asAnyone.emplace().counting)
+            if (!asAnyone.emplace().holds())
                 QSKIP("root reads every folder and cannot give that up here");
         }
         // Listed but not the disc's: major and minor swapped, another drive, a bind mount of a folder on it.

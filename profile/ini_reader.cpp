@@ -1,4 +1,4 @@
-#include "components/ini_reader.h"
+#include "profile/ini_reader.h"
 
 #include "profile/profile_file.h"
 

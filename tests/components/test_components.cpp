@@ -1,9 +1,12 @@
-// Icons of Windows programs: which image is chosen, damaged and hostile files, and
-// Pellor::FileIcon on a mapped drive. The programs are made by the PE generator.
+// The drive services' readers: icons of Windows programs (which image is chosen,
+// damaged and hostile files, colours as the file holds them; the programs are made by
+// the PE generator) and autorun.inf, on a mapped drive.
 #include "components/file_icon.h"
+#include "components/ini_tool.h"
 #include "components/pe_icon.h"
 #include "components/pellor.h"
 #include "pewriter/pe_writer.h"
+#include "support/ordinary_user.h"
 #include "support/test_env.h"
 
 #include <QtTest>
@@ -43,7 +46,7 @@ struct CountingBuffer : QBuffer
     qint64 readData(char *data, qint64 n) override { n = QBuffer::readData(data, n); bytesRead += n; return n; }
 };
 
-class PeIconTest : public QObject
+class ComponentsTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -113,23 +116,40 @@ private Q_SLOTS:
             damaged[random.bounded(int(bytes.size()))] = junk;
             QVERIFY2(readPeIconFromBytes(damaged).value_or(QImage()).width() <= 256, qPrintable(QString::number(n)));
         }
+    }
 
-        // Through a mapped drive, on a disc whose programs carry a 5 GB payload as
-        // installers do (sizes past 32 bits); the desktop's program icon for none.
+    // Only a regular file that can be read counts, nothing may hang, nothing is kept.
+    void onlyReadableRegularFilesAreRead()
+    {
         TestEnv env;
-        const QString file = env.newFolder(u"disc"_s) + u"/Setup.exe"_s;
-        env.mapDrive(u'E', QFileInfo(file).path());
-        touch(file, bytes);
-        QVERIFY(QFile::resize(file, 5ll << 30));
+        const QString disc = env.newFolder(u"disc"_s);
+        const QByteArray d = QFile::encodeName(disc);
+        touch(disc + u"/AutoRun.Inf"_s, "[AutoRun]\r\nOpen=setup.exe\r\n");
+        touch(disc + u"/locked.inf"_s, "[autorun]\nopen=setup.exe\n");
+        touch(disc + u"/locked.exe"_s, pe32({group({dibIcon(32, 32, Qt::red)})}));
+        makeFolder(disc + u"/folder.inf"_s);
+        QVERIFY(::chmod(d + "/locked.inf", 0) == 0 && ::chmod(d + "/locked.exe", 0) == 0 && ::mkfifo(d + "/fifo.inf", 0666) == 0);
+        QVERIFY(::mkfifo(d + "/fifo.exe", 0666) == 0);
+        env.mapDrive(u'E', disc);
+        const OrdinaryUser asAnyone;
+        if (!asAnyone.holds())
+            QSKIP("root reads every file and cannot give that up here");
+        INITool tool(env.paths());
+        QCOMPARE(tool.ReadINIValue(u"autorun"_s, u"open"_s, u"e:/AUTORUN.INF"_s), u"setup.exe"_s);
+        for (const char *file : {"E:\\missing.inf", "E:\\folder.inf", "E:\\fifo.inf", "E:\\locked.inf", "F:\\autorun.inf", "/dev/zero"})
+            QVERIFY2(tool.ReadINIValue(u"autorun"_s, u"open"_s, QString::fromLatin1(file)) == IniNotFound, file);
         Pellor pellor(env.paths());
-        const QImage shown = pellor.FileIcon(u"E:\\Setup.exe"_s).toImage();
-        QCOMPARE(shown.size(), QSize(32, 32));
-        QTEST(shown == fallbackProgramIcon().toImage() ? u"none"_s : colourOf(shown), "colour");
-        // Nothing is kept: the program turned into a pipe (which must not hang), then the disc taken out.
-        QVERIFY(QFile::remove(file) && ::mkfifo(QFile::encodeName(file).constData(), 0644) == 0);
-        QCOMPARE(pellor.FileIcon(u"E:\\Setup.exe"_s).toImage(), fallbackProgramIcon().toImage());
-        QVERIFY(QFileInfo(file).dir().removeRecursively());
-        QCOMPARE(pellor.FileIcon(u"E:\\Setup.exe"_s).toImage(), fallbackProgramIcon().toImage());
+        for (const char *file : {"E:\\fifo.exe", "E:\\locked.exe", "E:\\folder.inf"})
+            QVERIFY2(pellor.FileIcon(QString::fromLatin1(file)).toImage() == fallbackProgramIcon().toImage(), file);
+        // A program with a 5 GB payload, as installers carry (sizes past 32 bits); one without an icon.
+        touch(disc + u"/x.exe"_s, pe32({group({dibIcon(48, 32, Qt::red)})}));
+        touch(disc + u"/none.exe"_s, buildPe(PeRecipe{}));
+        QVERIFY(QFile::resize(disc + u"/x.exe"_s, 5ll << 30));
+        QCOMPARE(pellor.FileIcon(u"E:\\none.exe"_s).toImage(), fallbackProgramIcon().toImage());
+        const QImage shown = pellor.FileIcon(u"E:\\x.exe"_s).toImage();
+        QVERIFY(shown.size() == QSize(32, 32) && colourOf(shown) == u"red"_s);
+        QVERIFY(QDir(disc).removeRecursively());   // the disc taken out
+        QCOMPARE(pellor.FileIcon(u"E:\\x.exe"_s).toImage(), fallbackProgramIcon().toImage());
     }
 
     // Colours as the file holds them, pixel for pixel, in the reader's image and in the
@@ -178,5 +198,5 @@ private Q_SLOTS:
 
 } // namespace tarvic::test
 
-QTEST_MAIN(tarvic::test::PeIconTest)
-#include "test_pe_icon.moc"
+QTEST_MAIN(tarvic::test::ComponentsTest)
+#include "test_components.moc"
