@@ -4,7 +4,6 @@
 //   fake_udisks ADDRESS [MODE]
 //   add OBJECT INTERFACE [Name=value...]   InterfacesAdded
 //   set OBJECT INTERFACE Name=value...     PropertiesChanged
-//   remove OBJECT INTERFACE...             InterfacesRemoved
 //   serve                                  takes the name org.freedesktop.UDisks2
 // OBJECT is below /org/freedesktop/UDisks2 ("drives/cd", "block_devices/sr0");
 // a value takes the D-Bus type that udisks2 gives the property of that name (byte
@@ -39,11 +38,10 @@ QByteArray withNul(const QString &s)
 
 QVariant typed(const QString &name, const QString &value)
 {
-    static const QStringList flags = {u"MediaAvailable"_s, u"MediaRemovable"_s, u"MediaChangeDetected"_s, u"Optical"_s,
-                                      u"OpticalBlank"_s, u"Removable"_s};
-    static const QStringList counts = {u"OpticalNumTracks"_s, u"OpticalNumAudioTracks"_s, u"OpticalNumDataTracks"_s};
+    static const QStringList flags = {u"MediaAvailable"_s, u"MediaRemovable"_s, u"Optical"_s, u"OpticalBlank"_s};
+    static const QStringList counts = {u"OpticalNumAudioTracks"_s, u"OpticalNumDataTracks"_s};
     static const QStringList numbers = {u"Size"_s, u"DeviceNumber"_s};
-    static const QStringList byteStrings = {u"Device"_s, u"PreferredDevice"_s, u"BackingFile"_s};
+    static const QStringList byteStrings = {u"Device"_s, u"BackingFile"_s};
     static const QStringList byteStringLists = {u"Symlinks"_s, u"MountPoints"_s};
     if (flags.contains(name))
         return value == u"true";
@@ -137,15 +135,6 @@ struct Fake final : QDBusVirtualObject
             return false;
         const QDBusObjectPath object(root + u'/' + words[1]);
         const QString interface = prefix + words[2];
-        if (words[0] == u"remove") {
-            QStringList gone;
-            for (const QString &w : words.mid(2))
-                gone << prefix + w, objects[object].remove(gone.last());
-            if (objects[object].isEmpty())
-                objects.remove(object);
-            auto signal = QDBusMessage::createSignal(root, u"org.freedesktop.DBus.ObjectManager"_s, u"InterfacesRemoved"_s);
-            return bus.send(signal << QVariant::fromValue(object) << gone);
-        }
         QVariantMap properties;
         for (const QString &w : words.mid(3)) {
             const qsizetype eq = w.indexOf(u'=');
