@@ -9,6 +9,7 @@
 
 namespace tarvic {
 
+// One entry of the drive map: a letter and the folder, device or disc image it leads to.
 struct DriveEntry
 {
     enum Kind { None, Folder, Device };

@@ -11,6 +11,7 @@ constexpr int Normal = 1;     // normal window with focus
 constexpr int Minimised = 2;  // minimised window with focus
 }
 
+// Starts programs and opens folders for the drive services, as Windows' Shell would.
 class ProgramStarter
 {
 public:

@@ -13,6 +13,7 @@ constexpr int Critical = 16, Question = 32, Information = 64;
 constexpr int Ok = 1, Cancel = 2, Retry = 4, Yes = 6, No = 7;
 }
 
+// The message boxes a run shows, answered by the user (or by a test's script).
 class MessageBoxes
 {
 public:
