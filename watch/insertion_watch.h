@@ -47,6 +47,7 @@ public:
     int look();
 
 private:
+    // What the last look found in one block device.
     struct Seen
     {
         Medium::State state = Medium::None;
