@@ -136,6 +136,7 @@ private Q_SLOTS:
         makeFolder(path(u"run/tarvic"_s));
         QVERIFY(::chown(QFile::encodeName(path(u"run/tarvic"_s)).constData(), 65534, 65534) == 0);
         QVERIFY(marked(u'E'));
+        QCOMPARE(listing(path(u"run/tarvic"_s)), QStringList());
     }
 
     // The real program: it holds the mark for its whole run, the kernel drops it when

@@ -51,7 +51,7 @@ read -r screen_w screen_h < <(xdotool getdisplaygeometry)
 centred() {
     local win l r t b X Y WIDTH HEIGHT i mid_x mid_y
     win=$(wait_window "$1")
-    for i in $(seq 50); do
+    for i in $(seq 100); do
         IFS=', ' read -r l r t b < <(xprop -id "$win" _NET_FRAME_EXTENTS | sed 's/.*= //')
         read -r X Y WIDTH HEIGHT < <(xwininfo -id "$win" |
             awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} /Width:/ {w=$NF} /Height:/ {h=$NF} END {print x, y, w, h}')
