@@ -36,15 +36,15 @@ struct FakeDrive final : DeviceNode
     std::chrono::milliseconds slept{0};
     bool isOpen = false;
     int opens = 0, statusQuestions = 0;
-    NodeInfo inspect(const QByteArray &) override { return {NodeInfo::BlockDevice, 0, makedev(11, 1), 0, 0, cdromGroup()}; }
+    NodeInfo inspect(const QByteArray &) override
+    {
+        const group *cdrom = ::getgrnam("cdrom");
+        return {NodeInfo::BlockDevice, 0, makedev(11, 1), 0, 0, cdrom ? cdrom->gr_gid : 0};
+    }
     int open(const QByteArray &) override { return ++opens, isOpen = !openError, openError; }
     void close() override { isOpen = false; }
     bool isOptical() override { return optical; }
-    int driveStatus() override
-    {
-        ++statusQuestions;
-        return statuses.size() > 1 ? statuses.takeFirst() : statuses.first();
-    }
+    int driveStatus() override { return ++statusQuestions, statuses.size() > 1 ? statuses.takeFirst() : statuses.first(); }
     int tocHeader(TocHeader *header) override { return *header = {1, int(layout.size())}, 0; }
     int tocEntry(int track, unsigned *control) override
     {
@@ -55,11 +55,6 @@ struct FakeDrive final : DeviceNode
     int read(qint64, qsizetype, QByteArray *into) override { return *into = head, 0; }
     void sleep(std::chrono::milliseconds t) override { slept += t; }
     std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::time_point(slept); }
-    static gid_t cdromGroup()
-    {
-        const group *g = ::getgrnam("cdrom");
-        return g ? g->gr_gid : 0;
-    }
 };
 
 // Answers as told: "M" mounted at folder, "U:why" unavailable, anything else failed.
@@ -105,22 +100,30 @@ QByteArray mbrHead()
     return head;
 }
 
-// D: on the scripted /dev/sr1, two mounters in line (udisks2 and fstab in the program),
-// a mount table and the disc's file system of our own.
+// D: on the scripted /dev/sr1, or real nodes (disc images and loop devices as a /sys of
+// our own shows them); two mounters in line (udisks2 and fstab in the program), an
+// attacher, a mount table and the disc's file system of our own.
 struct Rig
 {
     TestEnv env;
     FakeDrive *drive = new FakeDrive;
     ScriptedMounter *first = new ScriptedMounter, *second = new ScriptedMounter;
+    ScriptedAttacher *attacher = new ScriptedAttacher;
     QString mountInfo = env.newFolder(u"proc"_s) + u"/mountinfo"_s, disc = env.newFolder(u"media/my disc"_s);
+    QString sys = env.newFolder(u"sys/block"_s), image = env.newFolder(u"isos"_s) + u"/game.iso"_s;
+    QByteArray discField = QFile::encodeName(disc).replace(" ", "\\040");   // as the mount table writes it
     std::unique_ptr<LinuxOpticalDevices> devices;
-    Rig()
+    explicit Rig(bool realNodes = false)
     {
+        touch(image, isoHead());
         std::vector<std::unique_ptr<DiscMounter>> line;
         line.emplace_back(first);
         line.emplace_back(second);
-        devices = std::make_unique<LinuxOpticalDevices>(std::unique_ptr<DeviceNode>(drive), std::move(line), nullptr,
-                                                        mountInfo, env.newFolder(u"sys/block"_s));
+        std::unique_ptr<DeviceNode> node(drive);
+        if (realNodes)
+            node = std::make_unique<LinuxDeviceNode>(), drive = nullptr;
+        devices = std::make_unique<LinuxOpticalDevices>(std::move(node), std::move(line), std::unique_ptr<ImageAttacher>(attacher),
+                                                        mountInfo, sys);
         first->folder = second->folder = QFile::encodeName(disc);
         env.optical = devices.get();
         env.mapDevice(u'd', u"/dev/sr1"_s);
@@ -136,130 +139,93 @@ struct Rig
         mainTarvic(env.services()).Main(u"D:"_s);
         return env.outcome();
     }
+    // /dev/loopN showing `backing` (below the test's folders; none: detached).
+    void loop(int n, const QString &backing, const QByteArray &offset = "0", const QByteArray &sizeLimit = "0")
+    {
+        const QString at = sys + u"/loop%1"_s.arg(n), file = env.configHome() + u"/folders/"_s + backing;
+        touch(at + u"/loop/backing_file"_s, backing.isEmpty() ? QByteArray() : QFile::encodeName(file) + '\n');
+        touch(at + u"/loop/offset"_s, offset + '\n');
+        touch(at + u"/loop/sizelimit"_s, sizeLimit + '\n');
+        touch(at + u"/dev"_s, "7:" + QByteArray::number(n) + '\n');
+    }
+    QByteArray loopMounted(int n, const QByteArray &at)
+    {
+        const QByteArray loop = QByteArray::number(n);
+        return "5" + loop + " 22 7:" + loop + " / " + at + " ro - iso9660 /dev/loop" + loop + " ro\n";
+    }
+    QString mountImage()
+    {
+        return errorOf([this] { QCOMPARE(devices->mountPoint(QFile::encodeName(image), true), QFile::encodeName(disc)); });
+    }
 };
 
 class OpticalTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // An optical drive answers the cdrom ioctls; any other block device holds a disc
+    // when it has a medium of its own file system.
     void driveStatusFollowsTheDrive_data()
     {
         QTest::addColumn<int>("openError");
+        QTest::addColumn<bool>("optical");
         QTest::addColumn<QList<int>>("statuses");
+        QTest::addColumn<quint64>("size");
+        QTest::addColumn<QByteArray>("head");
         QTest::addColumn<QString>("expected");   // the status, or the box the run ends in
+        const auto optical = [](const char *row, int openError, QList<int> statuses, const QString &expected) {
+            QTest::newRow(row) << openError << true << statuses << quint64(0) << QByteArray() << expected;
+        };
+        const auto other = [](const char *row, int openError, quint64 size, const QByteArray &head, const QString &expected) {
+            QTest::newRow(row) << openError << false << QList{CDS_DISC_OK} << size << head << expected;
+        };
         const int wait = CDS_DRIVE_NOT_READY;
-        const QString error = u"Error: An error has occured: "_s, unusable = u"Device unavailable: /dev/sr1 "_s;
-        QTest::newRow("disc ready") << 0 << QList{CDS_DISC_OK} << u"2"_s;
-        QTest::newRow("no disc") << 0 << QList{CDS_NO_DISC} << u"1"_s;
-        QTest::newRow("tray open") << 0 << QList{CDS_TRAY_OPEN} << u"1"_s;
-        QTest::newRow("spinning up, then ready") << 0 << QList{wait, wait, wait, CDS_DISC_OK} << u"2"_s;
-        QTest::newRow("never ready") << 0 << QList{wait} << u"1"_s;
-        QTest::newRow("node gone") << ENOENT << QList{0} << u"0"_s;
-        QTest::newRow("permission denied") << EACCES << QList{0}
-                                           << error + u"Permission denied: /dev/sr1 cannot be opened (Permission "
-                                                      "denied); add yourself to the cdrom group, 70"_s;
-        QTest::newRow("busy") << EBUSY << QList{0}
-                              << error + unusable + u"cannot be used (Device or resource busy), 68"_s;
-        QTest::newRow("status refused")
-            << 0 << QList{-ENOTTY} << error + unusable + u"cannot be used (Inappropriate ioctl for device), 68"_s;
+        const QString error = u"Error: An error has occured: "_s, unusable = error + u"Device unavailable: /dev/sr1 "_s;
+        optical("disc ready", 0, {CDS_DISC_OK}, u"2"_s);
+        optical("no disc", 0, {CDS_NO_DISC}, u"1"_s);
+        optical("tray open", 0, {CDS_TRAY_OPEN}, u"1"_s);
+        optical("spinning up, then ready", 0, {wait, wait, wait, CDS_DISC_OK}, u"2"_s);
+        optical("never ready", 0, {wait}, u"1"_s);
+        optical("node gone", ENOENT, {0}, u"0"_s);
+        optical("permission denied", EACCES, {0},
+                error + u"Permission denied: /dev/sr1 cannot be opened (Permission denied); add yourself to the cdrom group, 70"_s);
+        optical("busy", EBUSY, {0}, unusable + u"cannot be used (Device or resource busy), 68"_s);
+        optical("status refused", 0, {-ENOTTY}, unusable + u"cannot be used (Inappropriate ioctl for device), 68"_s);
+        const QByteArray ext4 = headWith(1080, "\x53\xef");
+        const quint64 mib = quint64(1) << 20;
+        other("a stick with a file system", 0, mib, ext4, u"2"_s);
+        other("a medium of a file system Tarvic does not know", 0, mib, QByteArray(99, 'x'), u"2"_s);
+        other("a hybrid ISO: a partition table and ISO 9660", 0, mib, mbrHead().replace(0x8001, 5, "CD001"), u"2"_s);
+        other("a detached loop device: no size", 0, 0, ext4, u"1"_s);
+        other("a card reader without its card", ENOMEDIUM, mib, ext4, u"1"_s);
+        const QString table = unusable + u"is a whole disk with a partition table (%1) and no file system of its own, so it "
+                                         "cannot be a drive; map one of its partitions instead, 68"_s;
+        other("a whole disk with an MBR", 0, mib, mbrHead(), table.arg(u"MBR"_s));
+        other("a whole disk with a GPT", 0, mib, headWith(512, "EFI PART"), table.arg(u"GPT"_s));
     }
 
     void driveStatusFollowsTheDrive()
     {
-        QFETCH(int, openError);
         QFETCH(QList<int>, statuses);
         QFETCH(QString, expected);
         Rig rig;
+        QFETCH(int, openError);
         rig.drive->openError = openError;
+        QFETCH(bool, optical);
+        rig.drive->optical = optical;
         rig.drive->statuses = statuses;
+        QFETCH(quint64, size);
+        rig.drive->mediumSize = size;
+        QFETCH(QByteArray, head);
+        rig.drive->head = head;
         QCOMPARE(rig.statusOrRun(expected), expected);
         // A drive spinning up is waited for, one that never settles not forever.
         QCOMPARE(rig.drive->slept.count() > 0, statuses[0] == CDS_DRIVE_NOT_READY);
         QVERIFY(rig.drive->slept <= LinuxOpticalDevices::SettleTime);
-        // Closed after every question, so the drive's eject button works.
+        // No cdrom ioctl reaches what is no optical drive; closed after every question,
+        // so the drive's eject button works.
+        QVERIFY(optical || rig.drive->statusQuestions == 0);
         QVERIFY(!rig.drive->isOpen);
-    }
-
-    void otherBlockDevicesHoldADiscWhenTheyHaveAMedium_data()
-    {
-        QTest::addColumn<int>("openError");
-        QTest::addColumn<quint64>("size");
-        QTest::addColumn<QByteArray>("head");
-        QTest::addColumn<QString>("expected");   // the status, or the box the run ends in
-        const QByteArray ext4 = headWith(1080, "\x53\xef");
-        QTest::newRow("a stick with a file system") << 0 << (quint64(1) << 20) << ext4 << u"2"_s;
-        QTest::newRow("a medium of a file system Tarvic does not know") << 0 << (quint64(1) << 20) << QByteArray(99, 'x') << u"2"_s;
-        QTest::newRow("a hybrid ISO: a partition table and ISO 9660") << 0 << (quint64(1) << 20) << mbrHead().replace(0x8001, 5, "CD001") << u"2"_s;
-        QTest::newRow("a detached loop device: no size") << 0 << quint64(0) << ext4 << u"1"_s;
-        QTest::newRow("a card reader without its card") << ENOMEDIUM << (quint64(1) << 20) << ext4 << u"1"_s;
-        const QString table = u"Error: An error has occured: Device unavailable: /dev/sr1 is a whole disk with a partition "
-                              "table (%1) and no file system of its own, so it cannot be a drive; map one of its partitions "
-                              "instead, 68"_s;
-        QTest::newRow("a whole disk with an MBR") << 0 << (quint64(1) << 20) << mbrHead() << table.arg(u"MBR"_s);
-        QTest::newRow("a whole disk with a GPT") << 0 << (quint64(1) << 20) << headWith(512, "EFI PART") << table.arg(u"GPT"_s);
-    }
-
-    void otherBlockDevicesHoldADiscWhenTheyHaveAMedium()
-    {
-        QFETCH(int, openError);
-        QFETCH(QByteArray, head);
-        QFETCH(QString, expected);
-        Rig rig;
-        rig.drive->optical = false;
-        rig.drive->openError = openError;
-        QFETCH(quint64, size);
-        rig.drive->mediumSize = size;
-        rig.drive->head = head;
-        QCOMPARE(rig.statusOrRun(expected), expected);
-        // No cdrom ioctl reaches what is no optical drive, and nothing stays open.
-        QCOMPARE(rig.drive->statusQuestions, 0);
-        QVERIFY(!rig.drive->isOpen);
-    }
-
-    // Each status question of the dispatch asks the drive afresh; the path questions
-    // that follow take what it learnt, until that is no longer recent.
-    void aDispatchOpensTheDeviceOnlyForItsStatusQuestions_data()
-    {
-        QTest::addColumn<bool>("optical");
-        QTest::addColumn<QByteArray>("layout");
-        QTest::addColumn<int>("retries");   // "Disc Request" boxes answered Retry before the disc is in
-        QTest::addColumn<int>("opens");
-        QTest::newRow("mounted data disc") << true << "D"_ba << 0 << 2;
-        QTest::newRow("audio CD") << true << "AA"_ba << 0 << 2;
-        QTest::newRow("mounted stick") << false << QByteArray() << 0 << 2;
-        QTest::newRow("a disc after two boxes") << true << "D"_ba << 2 << 4;
-    }
-
-    void aDispatchOpensTheDeviceOnlyForItsStatusQuestions()
-    {
-        QFETCH(bool, optical);
-        QFETCH(QByteArray, layout);
-        QFETCH(int, retries);
-        Rig rig;
-        rig.drive->optical = optical;
-        rig.drive->layout = layout;
-        rig.drive->head = headWith(1080, "\x53\xef");
-        // Main asks once, then the wait once a box; the chooser, never built, asks nothing.
-        rig.drive->statuses = QList<int>(retries ? 1 + retries : 0, CDS_NO_DISC) << CDS_DISC_OK;
-        if (retries)
-            rig.env.boxes.answers = QList<int>(retries, Mb::Retry);
-        rig.env.settings().write({{Key::AudioCD, u"/bin/sh"_s}});
-        touch(rig.disc + u"/autorun.inf"_s, "[autorun]\nopen=setup.exe\n");
-        touch(rig.disc + u"/setup.exe"_s, "MZ");
-        touch(rig.mountInfo, "98 22 11:1 / " + QFile::encodeName(rig.disc).replace(" ", "\\040") + " ro - udf /dev/sr1 ro\n");
-        const QString ran = rig.runOnD();
-        QVERIFY2(ran.contains(layout.startsWith('A') ? u"/bin/sh in"_s : u"D:\\setup.exe in"_s), qPrintable(ran));
-        QTEST(rig.drive->opens, "opens");
-        QVERIFY(rig.drive->statusQuestions <= rig.drive->opens);
-
-        // A moment later the drive is asked again: the disc may have changed since.
-        Pellor pellor(rig.env.paths());
-        const int before = rig.drive->opens;
-        QVERIFY(pellor.FileExists(u"D:\\setup.exe"_s) || layout.startsWith('A'));
-        QCOMPARE(rig.drive->opens, before);
-        rig.drive->sleep(LinuxOpticalDevices::RecentFor + std::chrono::milliseconds(1));
-        pellor.FolderExists(u"D:\\VIDEO_TS"_s);
-        QCOMPARE(rig.drive->opens, before + 1);
     }
 
     // Real nodes and files in a private folder: each says what it is and why it is no drive.
@@ -304,9 +270,8 @@ private Q_SLOTS:
             makeFolder(path);
         if (kind == u"fifo")
             QCOMPARE(::mkfifo(native, 0600), 0);
-        const QMap<QString, QByteArray> images{{u"junk"_s, QByteArray(80000, 'j')}, {u"empty"_s, {}}, {u"mbr"_s, mbrHead()},
-                                               {u"unreadable"_s, isoHead()},
-                                               {u"iso"_s, isoHead()}};
+        const QMap<QString, QByteArray> images{
+            {u"junk"_s, QByteArray(80000, 'j')}, {u"empty"_s, {}}, {u"mbr"_s, mbrHead()}, {u"unreadable"_s, isoHead()}, {u"iso"_s, isoHead()}};
         if (images.contains(kind))
             touch(path, images[kind]);
         std::optional<OrdinaryUser> asAnyone;
@@ -320,94 +285,76 @@ private Q_SLOTS:
         env.optical = &devices;
         env.mapDevice(u'e', path);
         mainTarvic(env.services()).Main(u"E:"_s);
-        QCOMPARE(env.boxes.shown.size(), 1);
-        QCOMPARE(env.boxes.shown[0].text, QString(u"An error has occured: "_s + expected).replace(u"%P"_s, path));
-        QVERIFY(env.starter.started.isEmpty());
+        QCOMPARE(env.outcome(), QString(u"Error: An error has occured: "_s + expected).replace(u"%P"_s, path));
     }
 
-    // An image someone attached already (another path to the same file) is that
-    // loop device's disc: used where it is mounted, mounted if it is not, never attached again.
+    // An image someone attached already (another path to the same file) is that loop
+    // device's disc: used where it is mounted, mounted if it is not, never attached again.
     void anAttachedImageIsNotAttachedAgain()
     {
-        TestEnv env;
-        const QString image = env.newFolder(u"isos"_s) + u"/game.iso"_s, sys = env.newFolder(u"sys/block"_s);
-        touch(image, isoHead());
-        QVERIFY(QFile::link(image, env.newFolder(u"elsewhere"_s) + u"/same.iso"_s));
-        const auto loop = [&](const QString &name, const QString &backing, const char *offset, const char *dev) {
-            touch(sys + u"/"_s + name + u"/loop/backing_file"_s, QFile::encodeName(backing) + '\n');
-            touch(sys + u"/"_s + name + u"/loop/offset"_s, offset);
-            touch(sys + u"/"_s + name + u"/loop/sizelimit"_s, "0\n");
-            touch(sys + u"/"_s + name + u"/dev"_s, dev);
-        };
-        // Another image, a part of this one, a removed file of its name, then this one by another path.
-        touch(env.configHome() + u"/folders/isos/other.iso"_s, isoHead());
-        loop(u"loop0"_s, env.configHome() + u"/folders/isos/other.iso"_s, "0\n", "7:0\n");
-        loop(u"loop1"_s, image, "512\n", "7:1\n");
-        loop(u"loop2"_s, image + u" (deleted)"_s, "0\n", "7:2\n");
-        loop(u"loop5"_s, env.configHome() + u"/folders/elsewhere/same.iso"_s, "0\n", "7:5\n");
-        const QString mountInfo = env.newFolder(u"proc"_s) + u"/mountinfo"_s, disc = env.newFolder(u"media/GAME"_s);
-        touch(mountInfo, "49 22 7:0 / /media/other ro - iso9660 /dev/loop0 ro\n50 22 7:1 / /media/part ro - iso9660 /dev/loop1 ro\n51 22 7:5 / " + QFile::encodeName(disc)
-                             + " ro - iso9660 /dev/loop5 ro\n");
-        auto *attacher = new ScriptedAttacher;
-        auto *mounter = new ScriptedMounter;
-        std::vector<std::unique_ptr<DiscMounter>> line;
-        line.emplace_back(mounter);
-        LinuxOpticalDevices devices(std::make_unique<LinuxDeviceNode>(), std::move(line),
-                                    std::unique_ptr<ImageAttacher>(attacher), mountInfo, sys);
-        QCOMPARE(devices.status(QFile::encodeName(image), OpticalDevices::Asking::Afresh), 2);
-        QCOMPARE(devices.mountPoint(QFile::encodeName(image), true), QFile::encodeName(disc));
+        Rig rig(true);
+        QVERIFY(QFile::link(rig.image, rig.env.newFolder(u"elsewhere"_s) + u"/same.iso"_s));
+        rig.loop(1, u"isos/game.iso"_s, "512");   // a part of it: not its disc
+        rig.loop(5, u"elsewhere/same.iso"_s);
+        touch(rig.mountInfo, rig.loopMounted(1, "/media/part") + rig.loopMounted(5, rig.discField));
+        QCOMPARE(rig.devices->status(QFile::encodeName(rig.image), OpticalDevices::Asking::Afresh), 2);
+        QCOMPARE(rig.mountImage(), QString());
 
         // Attached but not mounted: mounted through the mounters as its loop device.
-        touch(mountInfo, "50 22 7:1 / /media/part ro - iso9660 /dev/loop1 ro\n");
-        mounter->answer = u"F:udisks2: Not authorized"_s;
-        const auto mount = [&] { devices.mountPoint(QFile::encodeName(image), true); };
-        QCOMPARE(errorOf(mount), u"71: Disk not ready: the disc image %1 (attached as /dev/loop5) could not be mounted: udisks2: Not authorized"_s.arg(image));
-        QCOMPARE(attacher->calls, 0);
+        touch(rig.mountInfo, rig.loopMounted(1, "/media/part"));
+        rig.first->answer = u"F:udisks2: Not authorized"_s;
+        QCOMPARE(rig.mountImage(), u"71: Disk not ready: the disc image %1 (attached as /dev/loop5) could not be mounted: udisks2: Not authorized"_s.arg(rig.image));
+        QCOMPARE(rig.attacher->calls, 0);
 
         // Not attached at all: attached, and udisks2's refusal named.
-        QVERIFY(QDir(sys + u"/loop5"_s).removeRecursively());
-        QCOMPARE(errorOf(mount), u"71: Disk not ready: the disc image %1 could not be attached: udisks2: Not authorized"_s.arg(image));
-        QCOMPARE(attacher->calls, 1);
+        QVERIFY(QDir(rig.sys + u"/loop5"_s).removeRecursively());
+        QCOMPARE(rig.mountImage(), u"71: Disk not ready: the disc image %1 could not be attached: udisks2: Not authorized"_s.arg(rig.image));
+        QCOMPARE(rig.attacher->calls, 1);
+    }
 
-        // Handed over by tarvic-watch: that loop device's disc, read through the image
-        // file (the node is root's alone), never attached; gone once it holds another.
-        const QString node = env.newFolder(u"dev"_s) + u"/loop5"_s;
+    // Handed over by tarvic-watch: that loop device's disc, read through the image file
+    // (the node is root's alone), never attached; waited for while the watcher mounts it,
+    // mounted here only once that failed; gone once the loop device holds another file.
+    void aHandedOverLoopDeviceIsTheDiscItShows()
+    {
+        Rig rig(true);
+        const QString node = rig.env.newFolder(u"dev"_s) + u"/loop5"_s;
         if (::mknod(QFile::encodeName(node), S_IFBLK | 0600, makedev(7, 5)) != 0)
             QSKIP("only root makes device nodes");
-        loop(u"loop5"_s, image, "0\n", "7:5\n");
-        touch(mountInfo, "51 22 7:5 / " + QFile::encodeName(disc) + " ro - iso9660 /dev/loop5 ro\n");
-        devices.handOver(QFile::encodeName(image), QFile::encodeName(node));
-        QCOMPARE(devices.status(QFile::encodeName(image), OpticalDevices::Asking::Afresh), 2);
-        QCOMPARE(devices.mountPoint(QFile::encodeName(image), true), QFile::encodeName(disc));
+        rig.loop(5, u"isos/game.iso"_s);
+        touch(rig.mountInfo, rig.loopMounted(5, rig.discField));
+        rig.first->answer = u"F:udisks2: Not authorized"_s;
+        rig.devices->handOver(QFile::encodeName(rig.image), QFile::encodeName(node));
+        QCOMPARE(rig.devices->status(QFile::encodeName(rig.image), OpticalDevices::Asking::Afresh), 2);
+        QCOMPARE(rig.mountImage(), QString());
 
-        // tarvic-watch mounting it meanwhile: waited for and used, not asked for twice;
-        // mounted here only once that mount has failed.
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(env.newFolder(u"runtime"_s)));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(rig.env.newFolder(u"runtime"_s)));
         const auto watcherMounts = [&](QByteArray mountLine) {
-            touch(mountInfo, "");
-            mounter->calls = 0;
+            touch(rig.mountInfo, "");
+            rig.first->calls = 0;
             DriveLock mounting;
             if (!mounting.holdMounting(makedev(7, 5)))
                 return u"the mark could not be made"_s;
             std::thread watcher([&] {
                 QThread::msleep(100);
-                touch(mountInfo, mountLine);
+                touch(rig.mountInfo, mountLine);
                 QThread::msleep(100);
                 mounting.release();
             });
-            const QString error = errorOf(mount);
+            const QString error = rig.mountImage();
             watcher.join();
             return error;
         };
-        QCOMPARE(watcherMounts("51 22 7:5 / " + QFile::encodeName(disc) + " ro - iso9660 /dev/loop5 ro\n"), QString());
-        QCOMPARE(mounter->calls, 0);
+        QCOMPARE(watcherMounts(rig.loopMounted(5, rig.discField)), QString());
+        QCOMPARE(rig.first->calls, 0);
         QVERIFY(watcherMounts("").contains(u"could not be mounted: udisks2: Not authorized"_s));
-        QCOMPARE(mounter->calls, 1);
+        QCOMPARE(rig.first->calls, 1);
         qunsetenv("XDG_RUNTIME_DIR");
 
-        loop(u"loop5"_s, env.configHome() + u"/folders/isos/other.iso"_s, "0\n", "7:5\n");
-        QCOMPARE(errorOf(mount), u"71: Disk not ready: the medium %1 that tarvic-watch saw arrive is gone"_s.arg(node));
-        QCOMPARE(attacher->calls, 1);
+        touch(rig.env.newFolder(u"isos"_s) + u"/other.iso"_s, isoHead());
+        rig.loop(5, u"isos/other.iso"_s);
+        QCOMPARE(rig.mountImage(), u"71: Disk not ready: the medium %1 that tarvic-watch saw arrive is gone"_s.arg(node));
+        QCOMPARE(rig.attacher->calls, 0);
     }
 
     // The loop device that is an image's disc, for tarvic and tarvic-watch alike: one
@@ -432,20 +379,14 @@ private Q_SLOTS:
         QFETCH(QString, backing);
         QFETCH(QByteArray, offset);
         QFETCH(QByteArray, sizeLimit);
-        QFETCH(bool, isTheDisc);
-        TestEnv env;
-        const QString files = env.newFolder(u"files"_s), sys = env.newFolder(u"sys/block"_s), image = files + u"/isos/game.iso"_s;
-        touch(image, isoHead());
-        touch(files + u"/copies/game.iso"_s, isoHead());
-        QVERIFY(QFile::link(image, env.newFolder(u"files/elsewhere"_s) + u"/link.iso"_s));
+        Rig rig(true);
+        touch(rig.env.newFolder(u"copies"_s) + u"/game.iso"_s, isoHead());
+        QVERIFY(QFile::link(rig.image, rig.env.newFolder(u"elsewhere"_s) + u"/link.iso"_s));
         // The kernel's mark of a deleted file, not part of its path, even where that path leads to the image.
-        QVERIFY(QFile::link(image, image + u" (deleted)"_s));
-        touch(sys + u"/loop3/loop/backing_file"_s, backing.isEmpty() ? QByteArray() : QFile::encodeName(files + u'/' + backing) + '\n');
-        touch(sys + u"/loop3/loop/offset"_s, offset + '\n');
-        touch(sys + u"/loop3/loop/sizelimit"_s, sizeLimit + '\n');
-        touch(sys + u"/loop3/dev"_s, "7:3\n");
-        const std::optional<LoopDevice> loop = loopDeviceOf(inspectNode(QFile::encodeName(image)), sys);
-        QCOMPARE(loop.has_value(), isTheDisc);
+        QVERIFY(QFile::link(rig.image, rig.image + u" (deleted)"_s));
+        rig.loop(3, backing, offset, sizeLimit);
+        const std::optional<LoopDevice> loop = loopDeviceOf(inspectNode(QFile::encodeName(rig.image)), rig.sys);
+        QTEST(loop.has_value(), "isTheDisc");
         if (loop) {
             QCOMPARE(loop->node, "/dev/loop3"_ba);
             QCOMPARE(loop->number, makedev(7, 3));
@@ -483,24 +424,31 @@ private Q_SLOTS:
         QVERIFY(!pellor.FolderExists(u"D:\\track01.cda"_s) && !rig.drive->isOpen);
     }
 
+    // Each status question of the dispatch (Main's, then one a box) asks the drive afresh,
+    // one open each; the path questions that follow take what it learnt, until that is no
+    // longer recent.
     void discsStartWhatTheyShould_data()
     {
-        QTest::addColumn<QByteArray>("layout");
-        QTest::addColumn<QString>("mounters");   // their answers, as ScriptedMounter; none: the disc is mounted
-        QTest::addColumn<QString>("expected");   // %S the player's start-in folder, %M the disc
+        QTest::addColumn<QByteArray>("layout");   // none: a USB stick
+        QTest::addColumn<QString>("mounters");    // their answers, as ScriptedMounter; none: the disc is mounted
+        QTest::addColumn<int>("retries");         // "Disc Request" boxes answered Retry before the disc is in
+        QTest::addColumn<QString>("expected");    // %S the player's start-in folder, %M the disc
         const QString started = u"D:\\Setup.exe in %M"_s, down = u"U:udisks2 is not running|"_s;
         const QString failed = u"Error: An error has occured: Disk not ready: the disc in /dev/sr1 could not be mounted: "_s;
-        QTest::newRow("audio CD: its player, nothing mounted") << "AAAA"_ba << u"|"_s << u"/bin/sh in %S"_s;
-        QTest::newRow("data disc already mounted") << "D"_ba << QString() << started;
-        QTest::newRow("data disc mounted by the first") << "D"_ba << u"M|"_s << started;
-        QTest::newRow("data disc mounted by the second") << "D"_ba << down + u"M"_s << started;
-        QTest::newRow("refused by the first") << "D"_ba << u"F:udisks2: Not authorized|M"_s
+        const QString request = u"Disc Request: No disc was found in drive D:.  Please insert a disc and try again | "_s;
+        QTest::newRow("audio CD: its player, nothing mounted") << "AAAA"_ba << u"|"_s << 0 << u"/bin/sh in %S"_s;
+        QTest::newRow("data disc already mounted") << "D"_ba << QString() << 0 << started;
+        QTest::newRow("stick already mounted") << QByteArray() << QString() << 0 << started;
+        QTest::newRow("data disc after two boxes") << "D"_ba << QString() << 2 << request + request + started;
+        QTest::newRow("data disc mounted by the first") << "D"_ba << u"M|"_s << 0 << started;
+        QTest::newRow("data disc mounted by the second") << "D"_ba << down + u"M"_s << 0 << started;
+        QTest::newRow("refused by the first") << "D"_ba << u"F:udisks2: Not authorized|M"_s << 0
                                               << failed + u"udisks2: Not authorized, 71"_s;
         QTest::newRow("data disc mounted where another user's folder keeps us out")
-            << "D"_ba << u"-"_s
+            << "D"_ba << u"-"_s << 0
             << u"Error: An error has occured: Permission denied: the disc in /dev/sr1 is mounted at %M by another user "
                "and cannot be read here (Permission denied), 70"_s;
-        QTest::newRow("neither to be had") << "D"_ba << down + u"U:/etc/fstab has no entry for /dev/sr1"_s
+        QTest::newRow("neither to be had") << "D"_ba << down + u"U:/etc/fstab has no entry for /dev/sr1"_s << 0
                                            << failed + u"udisks2 is not running; /etc/fstab has no entry for /dev/sr1, 71"_s;
     }
 
@@ -508,8 +456,13 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, layout);
         QFETCH(QString, mounters);
+        QFETCH(int, retries);
         Rig rig;
+        rig.drive->optical = !layout.isEmpty();
         rig.drive->layout = layout;
+        rig.drive->head = headWith(1080, "\x53\xef");
+        rig.drive->statuses = QList<int>(retries ? 1 + retries : 0, CDS_NO_DISC) << CDS_DISC_OK;
+        rig.env.boxes.answers = QList<int>(retries, Mb::Retry);
         rig.env.settings().write({{Key::AudioCD, u"/bin/sh"_s}, {Key::CDSI, rig.env.configHome()}});
         touch(rig.disc + u"/AUTORUN.INF"_s, "[autorun]\r\nopen=Setup.exe\r\n");
         touch(rig.disc + u"/SETUP.EXE"_s, "MZ");
@@ -529,8 +482,18 @@ private Q_SLOTS:
             touch(rig.mountInfo, "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n90 22 1:11 / /run/x rw shared:2 - tmpfs x rw\n"
                                  "91 22 11:0 / /media/other\\040drive ro - iso9660 /dev/sr0 ro\n"
                                  "97 22 11:1 /setup /srv/bind ro shared:5 master:1 - iso9660 /dev/sr1 ro\n98 22 11:1 / "
-                                     + QFile::encodeName(rig.disc).replace(" ", "\\040") + " ro - udf /dev/sr1 ro\n");
+                                     + rig.discField + " ro - udf /dev/sr1 ro\n");
         QTEST(rig.runOnD().replace(rig.disc, u"%M"_s).replace(rig.env.configHome(), u"%S"_s), "expected");
+        QCOMPARE(rig.drive->opens, 2 + retries);
+
+        // A moment later the drive is asked again: the disc may have changed since.
+        Pellor pellor(rig.env.paths());
+        const int before = rig.drive->opens;
+        errorOf([&] { pellor.FileExists(u"D:\\Setup.exe"_s); });   // where the disc cannot be mounted, that says so again
+        QCOMPARE(rig.drive->opens, before);
+        rig.drive->sleep(LinuxOpticalDevices::RecentFor + std::chrono::milliseconds(1));
+        errorOf([&] { pellor.FolderExists(u"D:\\VIDEO_TS"_s); });
+        QCOMPARE(rig.drive->opens, before + 1);
     }
 };
 

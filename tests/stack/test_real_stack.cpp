@@ -1,7 +1,6 @@
 // Device drives on the real udisks2 stack (run through tests/stack/real_stack.sh):
 // ext4 images made here, attached as loop devices by the test or by Tarvic, mounted
 // by the real udisksd, dispatched by the real start-up with scripted boxes.
-#include "components/pellor.h"
 #include "ui/message_boxes.h"
 #include "platform/devices/linux_devices.h"
 #include "startup/maintarvic.h"
@@ -15,44 +14,35 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Runs a tool of the system; its output, trimmed; a failure ends the test.
-QString tool(const QString &program, const QStringList &arguments, bool *ok = nullptr)
+// Runs a tool of the system: the lines it prints, trimmed; what it complains of is shown.
+QStringList tool(const QString &program, const QStringList &arguments)
 {
     QProcess p;
     p.start(program, arguments);
-    const bool done = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (ok)
-        *ok = done;
-    else if (!done)
-        qWarning("%s %s: %s", qPrintable(program), qPrintable(arguments.join(u' ')), p.readAllStandardError().constData());
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    p.waitForFinished(60000);
+    if (const QByteArray complaint = p.readAllStandardError(); !complaint.isEmpty())
+        qWarning("%s: %s", qPrintable(program), complaint.constData());
+    QStringList lines;
+    for (const QString &line : QString::fromLocal8Bit(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts))
+        lines << line.trimmed();
+    return lines;
 }
 
-// The loop devices that hold a file, as losetup names them.
 QStringList loopsOf(const QString &image)
 {
-    QStringList loops;
-    for (const QString &line : tool(u"losetup"_s, {u"--noheadings"_s, u"--output"_s, u"NAME"_s, u"--associated"_s, image})
-                                   .split(u'\n', Qt::SkipEmptyParts))
-        loops << line.trimmed();
-    return loops;
+    return tool(u"losetup"_s, {u"--noheadings"_s, u"--output"_s, u"NAME"_s, u"--associated"_s, image});
 }
 
-// Where a device node is mounted, from our own mount table.
+// Where a device node is mounted, from our own mount table (findmnt fails quietly when nowhere).
 QStringList mountsOf(const QString &node)
 {
-    QStringList points;
-    bool found;   // findmnt fails when there is none
-    for (const QString &line : tool(u"findmnt"_s, {u"--noheadings"_s, u"--output"_s, u"TARGET"_s, u"--source"_s, node}, &found)
-                                   .split(u'\n', Qt::SkipEmptyParts))
-        points << line.trimmed();
-    return points;
+    return tool(u"findmnt"_s, {u"--noheadings"_s, u"--output"_s, u"TARGET"_s, u"--source"_s, node});
 }
 
-QString sysLoopFile(const QString &node, const QString &name)
+QByteArray sysBlock(const QString &node, const QString &name)
 {
-    QFile f(u"/sys/block/"_s + node.section(u'/', -1) + u"/loop/"_s + name);
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).trimmed() : QString();
+    QFile f(u"/sys/block/"_s + QFileInfo(node).fileName() + u'/' + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
 }
 
 // A disc: an ext4 image of a folder with an autorun.inf naming setup.sh, labelled
@@ -82,18 +72,16 @@ struct Disc
     }
     ~Disc()
     {
-        bool ok;
         tool(u"bash"_s, QStringList{u"-c"_s, u". \"$1\"; shift; release_loops \"$@\""_s, u"release"_s, QStringLiteral(REAL_STACK_SH)}
-                            + attached + QStringList{u"--"_s, image}, &ok);
+                            + attached + QStringList{u"--"_s, image});
     }
     QString attach()
     {
-        const QString loop = tool(u"losetup"_s, {u"--find"_s, u"--show"_s, u"--read-only"_s, image});
+        const QString loop = tool(u"losetup"_s, {u"--find"_s, u"--show"_s, u"--read-only"_s, image}).value(0);
         attached << loop;
         tool(u"udevadm"_s, {u"settle"_s, u"--timeout=10"_s});
         return loop;
     }
-    QString runOnE() { return runOnE(env); }
     // The boxes shown and the programs started (and where) by `tarvic E:`.
     static QString runOnE(TestEnv &env)
     {
@@ -117,17 +105,28 @@ private Q_SLOTS:
         QVERIFY2(::geteuid() == 0, "loop devices are set up by root");
     }
 
-    // An image mapped as e:: is attached read-only and mounted by udisks2, and its
-    // program starts in the disc's root; a second run finds the same loop device.
-    void anImageIsAttachedOnceAndDispatched()
+    void aDiscIsMountedOnceAndDispatched_data()
     {
+        QTest::addColumn<bool>("image");
+        QTest::newRow("an image") << true;
+        QTest::newRow("a loop device the user attached") << false;
+    }
+
+    // An image mapped as e:: is attached read-only, a loop device used as it is; udisks2
+    // mounts it, its program starts in the disc's root, and the next run finds the same
+    // loop device and mount. An attached image goes by itself once unmounted.
+    void aDiscIsMountedOnceAndDispatched()
+    {
+        QFETCH(bool, image);
         Disc disc;
+        const QString target = image ? disc.image : disc.attach();
+        QVERIFY(image || mountsOf(target).isEmpty());
         // Each run a new process, gone before the next: nothing remembered but what the machine shows.
-        const auto runAfresh = [&disc] {
+        const auto runAfresh = [&target] {
             TestEnv env;
             LinuxOpticalDevices devices;
             env.optical = &devices;
-            env.mapDevice(u'e', disc.image);
+            env.mapDevice(u'e', target);
             return Disc::runOnE(env);
         };
         const QString first = runAfresh();
@@ -137,36 +136,15 @@ private Q_SLOTS:
         QCOMPARE(points.size(), 1);
         QCOMPARE(first, u"E:\\setup.sh in "_s + points[0]);
         QVERIFY2(points[0].endsWith(u'/' + disc.label), qPrintable(points[0]));
-        QCOMPARE(sysLoopFile(loops[0], u"../ro"_s), u"1"_s);
-        QCOMPARE(sysLoopFile(loops[0], u"autoclear"_s), u"1"_s);
+        QCOMPARE(sysBlock(loops[0], u"ro"_s), "1");
 
         QCOMPARE(runAfresh(), first);
         QCOMPARE(loopsOf(disc.image), loops);
         QCOMPARE(mountsOf(loops[0]), points);
-
-        // Unmounted, the loop device goes by itself.
-        tool(u"umount"_s, {points[0]});
-        QTRY_VERIFY_WITH_TIMEOUT(loopsOf(disc.image).isEmpty(), 5000);
-    }
-
-    // A loop device the user attached is a drive like a USB stick: mounted through
-    // udisks2 when it is not, and not mounted a second time when it is.
-    void aLoopDeviceIsMountedOnceAndDispatched()
-    {
-        Disc disc;
-        const QString loop = disc.attach();
-        disc.env.mapDevice(u'e', loop);
-        QVERIFY(mountsOf(loop).isEmpty());
-        const QString first = disc.runOnE();
-        const QStringList points = mountsOf(loop);
-        QCOMPARE(points.size(), 1);
-        QCOMPARE(first, u"E:\\setup.sh in "_s + points[0]);
-        TestEnv later;
-        LinuxOpticalDevices again;
-        later.optical = &again;
-        later.mapDevice(u'e', loop);
-        QCOMPARE(Disc::runOnE(later), first);
-        QCOMPARE(mountsOf(loop), points);
+        if (image) {
+            tool(u"umount"_s, {points[0]});
+            QTRY_VERIFY_WITH_TIMEOUT(loopsOf(disc.image).isEmpty(), 5000);
+        }
     }
 
     // A loop device with nothing attached is a drive without a disc: the "Disc Request"
@@ -178,48 +156,25 @@ private Q_SLOTS:
         tool(u"losetup"_s, {u"--detach"_s, loop});
         // While udev's probe still holds the device open, the kernel only marks it
         // to go at the last close: wait for that, not for losetup.
-        const QString size = u"/sys/block/%1/size"_s.arg(QFileInfo(loop).fileName());
-        const auto sizeOfLoop = [&size] {
-            QFile f(size);
-            return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(sizeOfLoop(), QByteArray("0"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sysBlock(loop, u"size"_s), QByteArray("0"), 10000);
         disc.env.mapDevice(u'e', loop);
-        QCOMPARE(Pellor(disc.env.paths()).DriveStatus(u"E:"_s), 1);
-        disc.env.boxes.answers = {Mb::Retry, Mb::Retry};
-        int boxes = 0;
-        disc.env.boxes.whileShown = [&](const ShownBox &) {
-            if (++boxes == 2)
-                tool(u"losetup"_s, {u"--read-only"_s, loop, disc.image});
-        };
-        const QString ran = disc.runOnE();
-        const QString request = u"Disc Request: No disc was found in drive E:.  Please insert a disc and try again"_s;
-        QCOMPARE(ran, request + u" | "_s + request + u" | E:\\setup.sh in "_s + mountsOf(loop).value(0, u"(not mounted)"_s));
+        disc.env.boxes.answers = {Mb::Retry};
+        disc.env.boxes.whileShown = [&](const ShownBox &) { tool(u"losetup"_s, {u"--read-only"_s, loop, disc.image}); };
+        const QString ran = Disc::runOnE(disc.env);
+        QCOMPARE(ran, u"Disc Request: No disc was found in drive E:.  Please insert a disc and try again | E:\\setup.sh in "_s
+                          + mountsOf(loop).value(0, u"(not mounted)"_s));
     }
 
     // What udisks2 says when it cannot mount a file system reaches the error box, and
     // the loop device attached for it goes again.
-    void udisksRefusingIsNamed_data()
-    {
-        QTest::addColumn<bool>("image");
-        QTest::newRow("an image") << true;
-        QTest::newRow("a loop device") << false;
-    }
-
     void udisksRefusingIsNamed()
     {
-        QFETCH(bool, image);
         Disc disc(true);
-        const QString target = image ? disc.image : disc.attach();
-        disc.env.mapDevice(u'e', target);
-        const QString ran = disc.runOnE();
-        const QString what = image ? u"the disc image %1 could not be attached"_s.arg(target)
-                                   : u"the disc in %1 could not be mounted"_s.arg(target);
-        QVERIFY2(ran.startsWith(u"Error: An error has occured: Disk not ready: "_s + what + u": udisks2: Error mounting /dev/loop"_s),
-                 qPrintable(ran));
-        QVERIFY2(ran.endsWith(u", 71"_s), qPrintable(ran));
-        if (image)
-            QCOMPARE(loopsOf(disc.image), QStringList());
+        disc.env.mapDevice(u'e', disc.image);
+        const QString ran = Disc::runOnE(disc.env);
+        const QString what = u"Disk not ready: the disc image %1 could not be attached: udisks2: Error mounting /dev/loop"_s.arg(disc.image);
+        QVERIFY2(ran.startsWith(u"Error: An error has occured: "_s + what) && ran.endsWith(u", 71"_s), qPrintable(ran));
+        QCOMPARE(loopsOf(disc.image), QStringList());
     }
 };
 
