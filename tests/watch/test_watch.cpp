@@ -275,7 +275,7 @@ private Q_SLOTS:
             QVERIFY2(act.contains(step), qPrintable(step));
             launched += act[step]();
         }
-        QTEST(QString(w.started.cbegin(), w.started.size()), "starts");
+        QTEST(QString(w.started.constData(), w.started.size()), "starts");
         QCOMPARE(launched, w.launched);   // what look() counts is what started
         QFETCH(QString, told);
         QVERIFY2(told.isEmpty() ? w.log.isEmpty() : w.log.contains(told), qPrintable(w.log.join(u'\n')));
