@@ -69,6 +69,12 @@ private Q_SLOTS:
         // Once the map names a device itself, the machine's drives get no letters.
         env.mapDevice(u'x', u"/dev/sr1"_s);
         QCOMPARE(map.find(u'e').kind, DriveEntry::None);
+        // A letter with both entries is the device's, whichever way the names sort.
+        for (const QChar letter : {u'x', u'd'}) {
+            env.mapDrive(letter, env.newFolder(u"d"_s));
+            env.mapDevice(letter, u"/dev/sr1"_s);
+            QCOMPARE(map.find(letter).kind, DriveEntry::Device);
+        }
     }
 
     void pathRules_data()

@@ -133,8 +133,14 @@ private Q_SLOTS:
         QVERIFY2(std::abs(configure.height() - 4215 * scale) <= 1 && std::abs(chooser.width() - 4680 * scale) <= 1
                      && std::abs(chooser.height() - 3360 * scale) <= 1,
                  qPrintable(u"%1x%2 and %3x%4"_s.arg(chooser.width()).arg(chooser.height()).arg(configure.width()).arg(configure.height())));
-        // The layout's own line of text, 195 twips, holds a line of the font.
-        QVERIFY(195 * scale >= QFontMetrics(font).height());
+        // The layout's own line of text, 195 twips, holds a line of the font, and its
+        // average character, 90 twips, the font's (Windows' measure); one of them
+        // exactly, or the windows would be larger than the font needs.
+        const QFontMetricsF fm(font);
+        const double line = QFontMetrics(font).height(),
+                     average = (fm.horizontalAdvance(u"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"_s) / 26 + 1) / 2;
+        QVERIFY(195 * scale >= line - 1 && 90 * scale >= average - 1);
+        QVERIFY2(195 * scale <= line + 1 || 90 * scale <= average + 1, qPrintable(u"%1 px a line, %2 an average character, %3 px a twip"_s.arg(line).arg(average).arg(scale)));
 
         QStringList faults = layoutFaults(&chooser) + layoutFaults(&configure);
         for (QGroupBox *frame : {configure.fraOpts, configure.fraAudio})
