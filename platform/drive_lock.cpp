@@ -123,9 +123,14 @@ bool DriveLock::hold(QChar letter)
 
 DriveLock::Alone DriveLock::holdAlone()
 {
+    return holdAloneByName("tarvic-watch.lock");
+}
+
+DriveLock::Alone DriveLock::holdAloneByName(const QByteArray &name)
+{
     release();
     for (const QString &folder : folders()) {
-        const int fd = openFile(folder, "tarvic-watch.lock", true);
+        const int fd = openFile(folder, name, true);
         if (fd < 0)
             continue;
         if (lock(fd, LOCK_EX) != 0) {
@@ -150,19 +155,7 @@ void DriveLock::release()
 
 bool DriveLock::holdMounting(quint64 number)
 {
-    release();
-    for (const QString &folder : folders()) {
-        const int fd = openFile(folder, mountingName(number), true);
-        if (fd < 0)
-            continue;
-        if (lock(fd, LOCK_EX) != 0) {
-            ::close(fd);
-            return false;
-        }
-        m_fd = fd;
-        return true;
-    }
-    return false;
+    return holdAloneByName(mountingName(number)) == Alone::Held;
 }
 
 bool DriveLock::isMounting(quint64 number)

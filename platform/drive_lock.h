@@ -46,6 +46,7 @@ public:
 
 private:
     static bool heldByName(const QByteArray &name);
+    Alone holdAloneByName(const QByteArray &name);
     int m_fd = -1;
 };
 
