@@ -2,18 +2,21 @@
 # Insertion to the disc's program on the real udisks2 stack: tarvic-watch with the
 # tarvic beside it against udiskie (Debian's, a peer automounter) with a hook, in
 # the same run, alternating, medians and their ratio.
-#   bench/bench_autorun.sh <tarvic-watch> [insertions of each]
+#   bench/bench_autorun.sh <tarvic-watch> [insertions of each] [mount_floor]
 # An ext4 image holding autorun.inf (open=run.sh) and run.sh is attached with
 # udisksctl loop-setup; the time runs from just before that call to the start of
 # run.sh. udiskie --automount mounts it and its --notify-command hook runs run.sh
 # from the mount folder, as tarvic does. Both watch all the time, each its own copy
 # of the image: TARVIC is the drive map's e::, UDISKIE one that udiskie's
 # configuration does not ignore. Holds the stack's lock for the whole run.
+# With mount_floor, a second round alternates udiskie with the watcher starting that
+# stand-in instead of tarvic: the least any program started on an insertion takes.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../tests/stack/real_stack.sh"
 watch=${1:?usage: bench_autorun.sh <tarvic-watch> [insertions]}
 insertions=${2:-20}
+floor=${3-}
 command -v udiskie >/dev/null || { echo "bench_autorun: udiskie is missing (bench/run installs it)" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-bench-autorun.XXXXXX")
@@ -56,8 +59,13 @@ printf '#!/bin/sh\n[ "$1" = device_mounted ] && [ "$2" = UDISKIE ] && cd "$3" &&
 chmod +x "$work/hook.sh"
 echo '{"ignore_device": [{"id_label": "TARVIC"}]}' >"$work/udiskie.json"
 
-XDG_CONFIG_HOME=$work/config "$watch" 2>"$work/watch.log" &
-pids+=($!)
+# start_watch [PROGRAM]: the watcher, starting PROGRAM in place of tarvic if given
+start_watch() {
+    env XDG_CONFIG_HOME="$work/config" ${1:+TARVIC_WATCH_PROGRAM="$1"} "$watch" 2>"$work/watch.log" &
+    watcher=$!
+    pids+=($watcher)
+}
+start_watch
 XDG_CONFIG_HOME=$work/config udiskie --config "$work/udiskie.json" --automount --no-notify --no-tray \
     --no-file-manager --no-terminal --no-password-prompt \
     --notify-command "$work/hook.sh {event} {id_label} {mount_path}" >"$work/udiskie.log" 2>&1 &
@@ -86,18 +94,36 @@ insert() {
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int(NR / 2) + 1] }'; }
 
-# One of each first, not counted: programs and libraries into the page cache.
-insert "$work/tarvic.img" >/dev/null
-insert "$work/udiskie.img" >/dev/null
-: >"$work/tarvic.ms"
-: >"$work/udiskie.ms"
-for ((i = 0; i < insertions; i++)); do
-    insert "$work/tarvic.img" >>"$work/tarvic.ms"
-    insert "$work/udiskie.img" >>"$work/udiskie.ms"
-done
-[ "$(grep -c "starting tarvic" "$work/watch.log")" = $((insertions + 1)) ] || fail "tarvic not started once per insertion"
-t=$(median <"$work/tarvic.ms")
-u=$(median <"$work/udiskie.ms")
-awk -v t="$t" -v u="$u" -v n="$insertions" -v tmin="$(sort -n "$work/tarvic.ms" | head -n1)" \
-    -v tmax="$(sort -n "$work/tarvic.ms" | tail -n1)" 'BEGIN {
-    printf "bench_autorun: insertion to the disc'"'"'s program, medians of %d insertions each: tarvic-watch + tarvic %.1f ms (min %.1f, max %.1f), udiskie + hook %.1f ms: %.2fx (target at most 0.8x)\n", n, t, tmin, tmax, u, t / u }'
+# alternate OURS: one of each first, not counted (programs and libraries into the
+# page cache), then INSERTIONS of each into $work/OURS.ms and $work/udiskie.ms
+alternate() {
+    insert "$work/tarvic.img" >/dev/null
+    insert "$work/udiskie.img" >/dev/null
+    : >"$work/$1.ms"
+    : >"$work/udiskie.ms"
+    for ((i = 0; i < insertions; i++)); do
+        insert "$work/tarvic.img" >>"$work/$1.ms"
+        insert "$work/udiskie.img" >>"$work/udiskie.ms"
+    done
+    [ "$(grep -c "starting tarvic" "$work/watch.log")" = $((insertions + 1)) ] || fail "tarvic not started once per insertion"
+}
+# say WHAT OURS TARGET
+say() {
+    local t u
+    t=$(median <"$work/$2.ms")
+    u=$(median <"$work/udiskie.ms")
+    awk -v what="$1" -v t="$t" -v u="$u" -v n="$insertions" -v target="$3" \
+        -v tmin="$(sort -n "$work/$2.ms" | head -n1)" -v tmax="$(sort -n "$work/$2.ms" | tail -n1)" 'BEGIN {
+        printf "bench_autorun: insertion to the disc'"'"'s program, medians of %d insertions each: %s %.1f ms (min %.1f, max %.1f), udiskie + hook %.1f ms: %.2fx%s\n", n, what, t, tmin, tmax, u, t / u, target }'
+}
+
+alternate tarvic
+say "tarvic-watch + tarvic" tarvic " (target at most 0.8x)"
+if [ -n "$floor" ]; then
+    kill "$watcher"
+    wait "$watcher" 2>/dev/null || true
+    start_watch "$floor"
+    real_stack_wait 20 grep -q "watching udisks2" "$work/watch.log" || fail "the watcher did not begin again"
+    alternate floor
+    say "tarvic-watch + a stand-in that only waits for the mount and starts run.sh" floor ""
+fi
