@@ -160,7 +160,7 @@ void closeAllBut(int keep)
 
 } // namespace
 
-void spawnDetached(const QList<QByteArray> &argv, const QList<QByteArray> &environment)
+void spawnDetached(const QList<QByteArray> &argv, const QList<QByteArray> &environment, int input)
 {
     std::vector<char *> args;
     for (const QByteArray &a : argv)
@@ -199,12 +199,13 @@ void spawnDetached(const QList<QByteArray> &argv, const QList<QByteArray> &envir
             throw invalidCall(QStringLiteral("cannot start %1 (%2)").arg(name, systemReason(e)));
         }
     }
-    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int devNull = input >= 0 ? ::fcntl(input, F_DUPFD_CLOEXEC, 3) : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (devNull < 0) {
         const int e = errno;
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
-        throw invalidCall(QStringLiteral("cannot start %1: /dev/null cannot be opened (%2)").arg(name, systemReason(e)));
+        throw invalidCall(QStringLiteral("cannot start %1: %2 cannot be opened (%3)")
+                              .arg(name, input >= 0 ? QStringLiteral("its input") : QStringLiteral("/dev/null"), systemReason(e)));
     }
 
     const pid_t child = ::fork();

@@ -13,11 +13,12 @@ namespace tarvic {
 class DrivePaths;
 
 // Starts the program argv[0] (a path) with the arguments that follow, detached and
-// in a session of its own: default signals, stdin from /dev/null, none of our
-// descriptors but stdout and stderr (however high they lie), our environment with the
-// "NAME=value" entries of `environment` put in place of those of the same name. Returns
-// once it runs; throws RuntimeError with the system's reason when it cannot start.
-void spawnDetached(const QList<QByteArray> &argv, const QList<QByteArray> &environment = {});
+// in a session of its own: default signals, stdin from /dev/null (or from the
+// descriptor `input`), none of our descriptors but stdout and stderr (however high
+// they lie), our environment with the "NAME=value" entries of `environment` put in
+// place of those of the same name. Returns once it runs; throws RuntimeError with the
+// system's reason when it cannot start.
+void spawnDetached(const QList<QByteArray> &argv, const QList<QByteArray> &environment = {}, int input = -1);
 
 // Runs argv[0] the same way but with stdout and stderr on /dev/null, and waits for
 // it: its exit status, or -1 when it could not start, was killed, or ran longer

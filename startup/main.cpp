@@ -16,11 +16,48 @@
 
 #include <QApplication>
 #include <QStringList>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
 
 using namespace tarvic;
+
+namespace {
+
+// Started ahead by tarvic-watch: the drive and the medium's device come on stdin, a
+// line each, when a medium arrives. The end of stdin without them means that none
+// will (the watcher ended or let this one go); anything else is said and refused.
+std::optional<std::pair<QString, QByteArray>> waitForInsertion(int &status)
+{
+    QByteArray given;
+    char buffer[512];
+    for (;;) {
+        const ssize_t got = ::read(0, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0 || given.size() + got > 4096)
+            break;
+        given.append(buffer, got);
+    }
+    // What it starts gets no pipe of ours.
+    if (const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC); devNull >= 0) {
+        ::dup2(devNull, 0);
+        ::close(devNull);
+    }
+    const QList<QByteArray> lines = given.split('\n');
+    if (lines.size() != 3 || lines[0].isEmpty() || lines[1].isEmpty() || !lines[2].isEmpty()) {
+        status = given.isEmpty() ? 0 : 2;
+        if (status)
+            std::fputs("tarvic: what tarvic-watch handed over is not a drive and a medium\n", stderr);
+        return std::nullopt;
+    }
+    return std::pair{QString::fromLocal8Bit(lines[0]), lines[1]};
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -29,10 +66,18 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const QString argumentText = arguments.join(QLatin1Char(' '));
+    QString argumentText = arguments.join(QLatin1Char(' '));
     // The medium tarvic-watch saw arrive: for this run only, not for what it starts.
-    const QByteArray medium = qgetenv("TARVIC_MEDIUM");
+    QByteArray medium = qgetenv("TARVIC_MEDIUM");
     qunsetenv("TARVIC_MEDIUM");
+    if (qEnvironmentVariableIsSet("TARVIC_STANDBY")) {
+        qunsetenv("TARVIC_STANDBY");
+        int status = 0;
+        const auto insertion = waitForInsertion(status);
+        if (!insertion)
+            return status;
+        std::tie(argumentText, medium) = *insertion;
+    }
 
     // Made first and so gone last: the devices' bus connection ends before Qt does.
     int qtArgc = 1;

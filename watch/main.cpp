@@ -7,6 +7,7 @@
 #include "platform/runtime_error.h"
 #include "platform/system_starter.h"
 #include "watch/insertion_watch.h"
+#include "watch/standby.h"
 #include "watch/udisks_client.h"
 
 #include <QCoreApplication>
@@ -35,12 +36,17 @@ void say(const QString &line)
     std::fflush(stderr);
 }
 
+// Test hook only: the tests put a recording stand-in for tarvic here.
+QByteArray standIn()
+{
+    return qgetenv("TARVIC_WATCH_PROGRAM");
+}
+
 // The tarvic beside this program (an installation, or the build folder), else the one
 // on PATH; looked for at each start, so one installed later is found.
 QByteArray tarvicProgram()
 {
-    // Test hook only: the tests put a recording stand-in for tarvic here.
-    if (const QByteArray hook = qgetenv("TARVIC_WATCH_PROGRAM"); !hook.isEmpty())
+    if (const QByteArray hook = standIn(); !hook.isEmpty())
         return hook;
     const QFileInfo beside(QCoreApplication::applicationDirPath() + QStringLiteral("/tarvic"));
     if (beside.isFile() && beside.isExecutable())
@@ -87,7 +93,16 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const DriveMap map(driveMapFolder(), [] { return listOpticalDrives(); });
     UdisksClient *client = nullptr;
-    const auto launch = [once, &client](QChar letter, const BlockDevice &block) {
+    // A tarvic waits for each insertion, started ahead; not for a stand-in, which knows
+    // nothing of waiting, nor for one insertion only. The next one starts a little after
+    // an insertion, once the tarvic handling it has had the machine to itself.
+    Standby standby;
+    QTimer nextStandby;
+    nextStandby.setSingleShot(true);
+    nextStandby.setInterval(2000);
+    const bool ahead = !once && standIn().isEmpty();
+    QObject::connect(&nextStandby, &QTimer::timeout, [&standby] { standby.prepare(tarvicProgram()); });
+    const auto launch = [once, ahead, &client, &standby, &nextStandby](QChar letter, const BlockDevice &block) {
         const QByteArray program = tarvicProgram();
         bool started = false;
         if (program.isEmpty()) {
@@ -97,15 +112,22 @@ int main(int argc, char *argv[])
             // other. Not when this watcher ends at once: its mark would go with it.
             if (!once)
                 client->mountAhead(block);
-            try {
-                // That tarvic handles this medium, and ends quietly once it is gone; it
-                // never attaches an image of its own.
-                spawnDetached({program, QString(letter).toLatin1() + ':'}, {"TARVIC_MEDIUM=" + block.device});
+            // That tarvic handles this medium, and ends quietly once it is gone; it
+            // never attaches an image of its own.
+            if (ahead && standby.handOver(program, letter, block.device)) {
+                say(QStringLiteral("%1: handed to the tarvic started ahead").arg(letter));
                 started = true;
-            } catch (const RuntimeError &e) {
-                say(QStringLiteral("cannot start tarvic %1: %2").arg(letter).arg(e.description()));
+            } else {
+                try {
+                    spawnDetached({program, QString(letter).toLatin1() + ':'}, {"TARVIC_MEDIUM=" + block.device});
+                    started = true;
+                } catch (const RuntimeError &e) {
+                    say(QStringLiteral("cannot start tarvic %1: %2").arg(letter).arg(e.description()));
+                }
             }
         }
+        if (ahead)
+            nextStandby.start();
         if (once)
             QTimer::singleShot(0, qApp, [started] { QCoreApplication::exit(started ? 0 : 1); });
         return started;
@@ -115,5 +137,7 @@ int main(int argc, char *argv[])
     UdisksClient udisks(watch, say);
     client = &udisks;
     udisks.start();
+    if (ahead)
+        standby.prepare(tarvicProgram());
     return app.exec();
 }

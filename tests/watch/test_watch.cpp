@@ -4,9 +4,11 @@
 #include "platform/drive_map.h"
 #include "support/test_env.h"
 #include "watch/insertion_watch.h"
+#include "watch/standby.h"
 
 #include <QDBusObjectPath>
 #include <QtTest>
+#include <csignal>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -279,6 +281,44 @@ private Q_SLOTS:
         QCOMPARE(launched, w.launched);   // what look() counts is what started
         QFETCH(QString, told);
         QVERIFY2(told.isEmpty() ? w.log.isEmpty() : w.log.contains(told), qPrintable(w.log.join(u'\n')));
+    }
+
+    // A tarvic started ahead (here a script that keeps what it is handed) gets the drive
+    // and the medium once, and nothing when its file was replaced or it has gone: the
+    // watcher then starts one itself.
+    void standbyHandsOverOnlyToTheProgramItStarted()
+    {
+        std::signal(SIGPIPE, SIG_IGN);
+        QTemporaryDir dir;
+        const QByteArray program = QFile::encodeName(dir.filePath(u"tarvic"_s));
+        const auto install = [&](const char *body) {
+            test::touch(dir.filePath(u"new"_s), QByteArray("#!/bin/sh\n") + body);
+            QVERIFY(::chmod(QFile::encodeName(dir.filePath(u"new"_s)), 0755) == 0);
+            QVERIFY(::rename(QFile::encodeName(dir.filePath(u"new"_s)), program) == 0);
+        };
+        const auto handed = [&] {   // what each one that ended had read
+            QStringList texts;
+            for (const QString &name : QDir(dir.path()).entryList({u"*.got"_s})) {
+                QFile file(dir.filePath(name));
+                texts << (file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : name);
+            }
+            texts.sort();
+            return texts;
+        };
+        install(R"({ echo "$TARVIC_STANDBY"; cat; } >"$0.$$.tmp"; mv "$0.$$.tmp" "$0.$$.got")");
+        Standby standby;
+        QVERIFY(standby.prepare(program));
+        QVERIFY(standby.handOver(program, u'E', "/dev/loop7"));
+        QVERIFY(!standby.waiting());
+        QTRY_COMPARE(handed(), QStringList{u"1\nE:\n/dev/loop7\n"_s});
+        QVERIFY(standby.prepare(program));
+        install(R"({ echo "$TARVIC_STANDBY"; cat; } >"$0.$$.tmp"; mv "$0.$$.tmp" "$0.$$.got")");
+        QVERIFY(!standby.handOver(program, u'E', "/dev/loop7"));
+        QTRY_COMPARE(handed(), (QStringList{u"1\n"_s, u"1\nE:\n/dev/loop7\n"_s}));
+        install(R"(exec 0<&-; touch "$0.gone")");
+        QVERIFY(standby.prepare(program));
+        QTRY_VERIFY(QFile::exists(dir.filePath(u"tarvic.gone"_s)));
+        QVERIFY(!standby.handOver(program, u'E', "/dev/loop7"));
     }
 };
 

@@ -92,7 +92,8 @@ root=$(findmnt --noheadings --output TARGET --source "$loop" | head -n1)
 kill "$monitor_pid"
 wait "$monitor_pid" 2>/dev/null || true
 [ "$(grep -c "member=Mount" "$work/mounts")" = 1 ] || fail "udisks2 was asked to mount it $(grep -c "member=Mount" "$work/mounts") times"
-echo "PASS attaching the image mapped as e:: ran its autorun program in the disc's root through the real tarvic, mounted once"
+[ "$(said "E: handed to the tarvic started ahead")" = 1 ] || fail "the insertion did not go to the tarvic started ahead"
+echo "PASS attaching the image mapped as e:: ran its autorun program in the disc's root through the real tarvic started ahead, mounted once"
 
 # Typed by the user with the watcher running, twice at once (a double click) and for
 # F:, the same image: one tarvic attaches and mounts it, the others wait for that and
