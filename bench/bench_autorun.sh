@@ -60,7 +60,9 @@ chmod +x "$work/hook.sh"
 echo '{"ignore_device": [{"id_label": "TARVIC"}]}' >"$work/udiskie.json"
 
 # start_watch [PROGRAM]: the watcher, starting PROGRAM in place of tarvic if given
+standin=
 start_watch() {
+    standin=${1-}
     env XDG_CONFIG_HOME="$work/config" ${1:+TARVIC_WATCH_PROGRAM="$1"} "$watch" 2>"$work/watch.log" &
     watcher=$!
     pids+=($watcher)
@@ -88,9 +90,23 @@ insert() {
     done
     udisksctl loop-delete --no-user-interaction -b "$loop" >/dev/null 2>&1 || losetup -d "$loop"
     unset 'loops[-1]'
-    # What the detachment raises, then a clean slate for the next one.
+    # What the detachment raises, then a clean slate for the next one: for tarvic that
+    # includes the tarvic the watcher starts ahead of the next insertion.
     sleep 0.3
+    if [ "$1" = "$work/tarvic.img" ] && [ -z "$standin" ]; then
+        real_stack_wait 10 waiting_tarvic || fail "the watcher started no tarvic ahead of the next insertion"
+        sleep 0.3
+    fi
     awk -v a="$start" -v b="$ran" 'BEGIN { printf "%.1f\n", (b - a) / 1000 }'
+}
+# A tarvic of this run, started ahead by the watcher, waiting on its pipe.
+waiting_tarvic() {
+    local pid
+    for pid in $(pgrep -x tarvic); do
+        [[ "$(cat "/proc/$pid/wchan" 2>/dev/null)" = *pipe_read ]] &&
+            tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "XDG_CONFIG_HOME=$work/config" && return 0
+    done
+    return 1
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int(NR / 2) + 1] }'; }
 

@@ -94,12 +94,12 @@ int main(int argc, char *argv[])
     const DriveMap map(driveMapFolder(), [] { return listOpticalDrives(); });
     UdisksClient *client = nullptr;
     // A tarvic waits for each insertion, started ahead; not for a stand-in, which knows
-    // nothing of waiting, nor for one insertion only. The next one starts a little after
+    // nothing of waiting, nor for one insertion only. The next one starts a second after
     // an insertion, once the tarvic handling it has had the machine to itself.
     Standby standby;
     QTimer nextStandby;
     nextStandby.setSingleShot(true);
-    nextStandby.setInterval(2000);
+    nextStandby.setInterval(1000);
     const bool ahead = !once && standIn().isEmpty();
     QObject::connect(&nextStandby, &QTimer::timeout, [&standby] { standby.prepare(tarvicProgram()); });
     const auto launch = [once, ahead, &client, &standby, &nextStandby](QChar letter, const BlockDevice &block) {
