@@ -134,9 +134,8 @@ private Q_SLOTS:
         for (const char *file : {"E:\\fifo.exe", "E:\\locked.exe", "E:\\folder.inf"})
             QVERIFY2(pellor.FileIcon(QString::fromLatin1(file)).toImage() == fallbackProgramIcon().toImage(), file);
         // A program with a 5 GB payload, as installers carry (sizes past 32 bits); one without an icon.
-        touch(disc + u"/x.exe"_s, pe32({group({dibIcon(48, 32, Qt::red)})}));
+        QVERIFY(writePe(disc + u"/x.exe"_s, {false, true, {group({dibIcon(48, 32, Qt::red)})}}, 5ll << 30));
         touch(disc + u"/none.exe"_s, buildPe(PeRecipe{}));
-        QVERIFY(QFile::resize(disc + u"/x.exe"_s, 5ll << 30));
         QCOMPARE(pellor.FileIcon(u"E:\\none.exe"_s).toImage(), fallbackProgramIcon().toImage());
         const QImage shown = pellor.FileIcon(u"E:\\x.exe"_s).toImage();
         QVERIFY(shown.size() == QSize(32, 32) && colourOf(shown) == u"red"_s);
