@@ -1,6 +1,5 @@
-// The drive services' readers: icons of Windows programs (which image is chosen,
-// damaged and hostile files, colours as the file holds them; the programs are made by
-// the PE generator) and autorun.inf, on a mapped drive.
+// The drive services' readers: icons of Windows programs (made by the PE generator)
+// and autorun.inf, on a mapped drive.
 #include "components/file_icon.h"
 #include "components/ini_tool.h"
 #include "components/pe_icon.h"

@@ -1,6 +1,4 @@
-// The configuration window on a real settings file: closing saves, what is typed
-// comes back in the next run, each window saves only what was changed in it, the
-// pickers fill their own boxes and leave no files, a failed save says why.
+// The configuration window on a real settings file, with scripted and real pickers.
 #include "configure/frmconfigure.h"
 #include "configure/qt_pickers.h"
 #include "platform/runtime_error.h"

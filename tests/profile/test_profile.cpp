@@ -1,7 +1,5 @@
 // Profile files by the Windows rules: autorun.inf read as Windows reads it, entries
-// written so that only their line changes and every value reads back, and files saved
-// safely (special files refused untouched; links, owner, ACL, attributes and hard links
-// kept; a save killed half-way, a full disk and two processes at once losing nothing).
+// written line by line, files saved safely.
 #include "profile/ini_reader.h"
 #include "profile/profile_file.h"
 #include "support/ordinary_user.h"

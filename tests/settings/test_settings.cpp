@@ -1,6 +1,5 @@
-// The settings store on Halvane.ini's [Tarvic]: the four keys read and written, every
-// failure error 75 with the reason, and where the file is looked for. (A key written
-// without a value, keeping what the file holds at the save: test_configure.)
+// The settings store on Halvane.ini's [Tarvic]. (A key written without a value,
+// keeping what the file holds at the save: test_configure.)
 #include "platform/config_paths.h"
 #include "support/test_env.h"
 

@@ -1,7 +1,5 @@
-// Both windows as a user sees them, at several fonts: one scale of twips to pixels
-// for both, every text fitting its control, no control over another, and nothing a
-// frame draws (its caption, its line) under a control that it holds. The program's own
-// icon, also where the SVG image plugin is not installed.
+// Both windows as a user sees them, at several fonts, and the program's own icon,
+// also where the SVG image plugin is not installed.
 #include "chooser/file_list_box.h"
 #include "chooser/frmtarvic.h"
 #include "configure/frmconfigure.h"
