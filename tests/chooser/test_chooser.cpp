@@ -1,5 +1,5 @@
 // The chooser window: what it lists, its state, the keyboard and mouse, Run and
-// Open drive, an unreadable root. (Its layout: test_layout; a disc put in late: test_dispatch.)
+// Open drive, an unreadable root. (Its layout: test_ui; a disc put in late: test_dispatch.)
 #include "chooser/file_list_box.h"
 #include "chooser/frmtarvic.h"
 #include "startup/maintarvic.h"
@@ -61,25 +61,40 @@ class ChooserTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // Nothing hidden, no folder, no other file; a link only while it leads to a file on
+    // the disc (which is untrusted); a named pipe neither listed nor stalling the
+    // listing. At first nothing is chosen and Run is off.
+    void onlyFilesOfTheDiscAreListed()
+    {
+        Chooser c;
+        const QString otherDrive = c.env.newFolder(u"c"_s);
+        touch(otherDrive + u"/x.exe"_s);
+        touch(c.disc + u"2/evil.exe"_s);   // beside the disc, in a folder whose name begins with its
+        for (const auto &[name, target] : {std::pair{u"outside"_s, otherDrive + u"/x.exe"_s}, {u"sibling"_s, c.disc + u"2/evil.exe"_s},
+                                           {u"dangling"_s, c.disc + u"/gone.exe"_s}, {u"inside"_s, u"x.exe"_s}})
+            QVERIFY(QFile::link(target, c.disc + u'/' + name + u".exe"_s));
+        QCOMPARE(::mkfifo(QFile::encodeName(c.disc + u"/pipe.exe"_s).constData(), 0644), 0);
+        QVERIFY(c.open({u"x.exe"_s, u".hidden.exe"_s, u"a.txt"_s, u"folder.exe/inner.exe"_s}));
+        QCOMPARE(c.listed(), (QStringList{u"inside.exe"_s, u"x.exe"_s}));
+        QVERIFY(c.w->EXElist->selectedItems().isEmpty() && c.w->EXEIcon->pixmap().isNull());
+        QVERIFY(!c.w->Run->isEnabled() && !c.w->EOR->isEnabled());
+    }
+
     // Names are bytes on a disc: "\\", "C:", ".." and bytes that are no UTF-8 are part
     // of the name, so each entry, on one line, shows the icon of and starts its own file
-    // and no other. Nothing hidden, no folder, no other file; a link only while it leads
-    // to a file on the disc (which is untrusted); a named pipe neither listed nor
-    // stalling the listing. At first nothing is chosen; each selection enables Run.
+    // and no other, a link on the disc as itself. The list is by name without regard to
+    // case, bytes deciding between names shown alike. Each selection enables Run.
     void eachEntryIsItsOwnFile()
     {
         Chooser c;
         const QByteArray disc = QFile::encodeName(c.disc);
-        // What the Windows rules would find instead: drive C:'s x.exe, sub/evil.exe, a folder
-        // C: of the disc; and files beside the disc, in a folder whose name begins with its.
+        // What the Windows rules would find instead: drive C:'s x.exe, sub/evil.exe, a folder C: of the disc.
         const QString otherDrive = c.env.newFolder(u"c"_s);
         c.env.mapDrive(u'c', otherDrive);
-        for (const QString &decoy : {otherDrive + u"/x.exe"_s, c.disc + u"/sub/evil.exe"_s, c.disc + u"/C:/x.exe"_s,
-                                     c.disc + u"2/evil.exe"_s}) {
+        for (const QString &decoy : {otherDrive + u"/x.exe"_s, c.disc + u"/sub/evil.exe"_s, c.disc + u"/C:/x.exe"_s}) {
             makeFolder(QFileInfo(decoy).path());
             QVERIFY(program(QFile::encodeName(decoy), Qt::black));
         }
-        // In list order: by name without regard to case, bytes deciding between names shown alike.
         const QList<std::pair<QByteArray, QColor>> listed = {
             {"a\xfe.exe", Qt::magenta}, {"a\xff.exe", Qt::cyan}, {"C:\\x.exe", Qt::green}, {"inside.exe", Qt::red},
             {"line\nbreak.exe", Qt::gray}, {"setup\\..\\..\\x.exe", Qt::yellow}, {"sub\\evil.exe", Qt::blue}, {"x.exe", Qt::red}};
@@ -89,15 +104,9 @@ private Q_SLOTS:
         });
         for (const auto &[name, colour] : listed)
             QVERIFY(name == "inside.exe" ? QFile::link(u"x.exe"_s, c.disc + u"/inside.exe"_s) : program(disc + '/' + name, colour));
-        for (const auto &[name, target] : {std::pair{u"outside"_s, otherDrive + u"/x.exe"_s}, {u"sibling"_s, c.disc + u"2/evil.exe"_s},
-                                           {u"dangling"_s, c.disc + u"/gone.exe"_s}})
-            QVERIFY(QFile::link(target, c.disc + u'/' + name + u".exe"_s));
-        QCOMPARE(::mkfifo(QFile::encodeName(c.disc + u"/pipe.exe"_s).constData(), 0644), 0);
-        QVERIFY(c.open({u".hidden.exe"_s, u"a.txt"_s, u"folder.exe/inner.exe"_s}));
+        QVERIFY(c.open({}));
         QCOMPARE(c.listed(), (QStringList{u"a\uFFFD.exe"_s, u"a\uFFFD.exe"_s, u"C:\\x.exe"_s, u"inside.exe"_s, u"line\uFFFDbreak.exe"_s,
                                           u"setup\\..\\..\\x.exe"_s, u"sub\\evil.exe"_s, u"x.exe"_s}));
-        QVERIFY(c.w->EXElist->selectedItems().isEmpty() && c.w->EXEIcon->pixmap().isNull());
-        QVERIFY(!c.w->Run->isEnabled() && !c.w->EOR->isEnabled());
         for (int row = 0; row < listed.size(); ++row) {
             c.w->EXElist->setCurrentRow(row);
             QVERIFY(c.w->Run->isEnabled() && c.w->EOR->isEnabled());

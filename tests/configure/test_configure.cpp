@@ -1,6 +1,4 @@
-// The configuration window on a real settings file: closing saves, what is typed
-// comes back in the next run, each window saves only what was changed in it, the
-// pickers fill their own boxes and leave no files, a failed save says why.
+// The configuration window on a real settings file, with scripted and real pickers.
 #include "configure/frmconfigure.h"
 #include "configure/qt_pickers.h"
 #include "platform/runtime_error.h"
@@ -30,7 +28,6 @@ struct Window final : SettingsStore {
     QList<QLineEdit *> boxes() const { return {w->txtEXE, w->txtSI, w->txtAudio, w->txtCDSI}; }
     QPushButton *button(int i) const { return QList{w->Browse1, w->Browse2, w->Browse3, w->Browse4}[i]; }
     QStringList texts() const { QStringList t; for (QLineEdit *box : boxes()) t << box->text(); return t; }
-    void setTexts(const QStringList &t) { for (int i = 0; i < 4; ++i) boxes()[i]->setText(t[i]); }
     TestEnv env;
     SettingsStore &real;
     QPointer<frmConfigure> w;
@@ -127,9 +124,7 @@ private Q_SLOTS:
             return seen;
         };
         QCOMPARE(walk(Qt::NoModifier), order);
-        QStringList back = order;
-        std::reverse(back.begin(), back.end());
-        QCOMPARE(walk(Qt::ShiftModifier), back);
+        QCOMPARE(walk(Qt::ShiftModifier), QStringList(order.rbegin(), order.rend()));
         QStringList reached;
         for (const char *keys : {"Alt+I", "Alt+S", "Alt+C", "Alt+D"}) {
             QTest::keySequence(win.w, QKeySequence(QLatin1String(keys)));
@@ -158,17 +153,19 @@ private Q_SLOTS:
         QCOMPARE(listing(folder), (QStringList{u"Halvane.ini"_s, u"tarvic"_s}));
     }
 
-    void realPickersFillTheirBoxesAndListPrograms()
+    // The real pickers, opened by Enter on their buttons, fill only their own boxes: a
+    // file is no folder, a cancel keeps the box, a program picker opens on the last pick.
+    void realPickersFillTheirOwnBoxes()
     {
         QTemporaryDir dir;
-        for (const char *name : {"SETUP.EXE", "tool.exe", "setup.exe.txt", "notes", "player.exe", "vlc", "start in/x"})
-            touch(dir.filePath(QLatin1String(name)), "x");
         const QString player = dir.filePath(u"player.exe"_s), folder = dir.filePath(u"start in"_s);
-        QFile::setPermissions(dir.filePath(u"vlc"_s), QFile::ReadOwner | QFile::ExeOwner);
+        touch(player);
+        makeFolder(folder);
         QtFilePicker files;
         QtFolderPicker folders;
         Window win(nullptr, &files, &folders);
-        win.setTexts(Before);
+        for (int i = 0; i < 4; ++i)
+            win.boxes()[i]->setText(Before[i]);
         QString openedOn;
         QStringList titles;
         const auto pick = [&](int button, const QString &path) {   // no path: Cancel
@@ -179,19 +176,31 @@ private Q_SLOTS:
                 d->selectFile(path);
                 static_cast<QDialog *>(d)->done(path.isEmpty() ? QDialog::Rejected : QDialog::Accepted);
             });
-            QTest::keyClick(win.button(button), Qt::Key_Return);   // Enter on a button opens its picker
+            QTest::keyClick(win.button(button), Qt::Key_Return);
         };
         pick(0, player);
-        pick(1, player);   // a file is no folder
+        pick(1, player);
         pick(3, folder);
-        pick(2, QString());   // opens on the last file of the other program button
+        pick(2, QString());
         QCOMPARE(win.texts(), (QStringList{player, Before[1], Before[2], folder}));
         QCOMPARE(openedOn, player);
         QCOMPARE(titles, (QStringList{u"Choose a DVD Video Player Application"_s, u"Choose a folder for the DVD Video player application:"_s,
                                       u"Choose a folder for the CD Audio player application:"_s, u"Choose a CD Audio Player Application"_s}));
-        // Programs: executables and *.exe in any case, and folders to move through. Not
-        // only the selected one, which a file model shows whatever its filter.
-        auto dialog = files.makeDialog();
+        QVERIFY(win.writes == 0 && untrapped.isEmpty());
+        QCOMPARE(listing(win.env.configHome()), QStringList{u"tarvic"_s});   // the dialogs keep no history there
+    }
+
+    // The program picker lists executables and *.exe in any case, and folders to move
+    // through; not only the selected one, which a file model shows whatever its filter.
+    void theProgramPickerListsPrograms()
+    {
+        const TestEnv env;   // a dialog's history, if it were kept, lands in its own folder
+        QTemporaryDir dir;
+        for (const char *name : {"SETUP.EXE", "tool.exe", "setup.exe.txt", "notes", "player.exe", "vlc", "start in/x"})
+            touch(dir.filePath(QLatin1String(name)), "x");
+        QFile::setPermissions(dir.filePath(u"vlc"_s), QFile::ReadOwner | QFile::ExeOwner);
+        const auto dialog = QtFilePicker().makeDialog();
+        dialog->selectFile(dir.filePath(u"player.exe"_s));
         dialog->show();
         QAbstractProxyModel *proxy = dialog->proxyModel();
         const auto listed = [&] {
@@ -203,11 +212,6 @@ private Q_SLOTS:
             return names.sort(), names;
         };
         QTRY_COMPARE(listed(), (QStringList{u"SETUP.EXE"_s, u"player.exe"_s, u"start in"_s, u"tool.exe"_s, u"vlc"_s}));
-        QVERIFY(win.writes == 0 && untrapped.isEmpty());
-        // The dialogs keep no history in the configuration folder.
-        dialog->hide();
-        dialog.reset();
-        QCOMPARE(listing(win.env.configHome()), QStringList{u"tarvic"_s});
     }
 };
 

@@ -1,10 +1,10 @@
-// Both windows as a user sees them, at several fonts: one scale of twips to pixels
-// for both, every text fitting its control, no control over another, and nothing a
-// frame draws (its caption, its line) under a control that it holds.
+// Both windows as a user sees them, at several fonts, and the program's own icon,
+// also where the SVG image plugin is not installed.
 #include "chooser/file_list_box.h"
 #include "chooser/frmtarvic.h"
 #include "configure/frmconfigure.h"
 #include "support/test_env.h"
+#include "ui/program_icon.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -18,10 +18,8 @@ namespace {
 // Whether a control shows all of its text: a button's or a check box's within the
 // room its style leaves for it, a wrapping label in its height, any other label at
 // its size; a text box or a list at least one line high.
-QString fitFault(QWidget *w)
+bool fitsItsText(QWidget *w)
 {
-    const auto *label = qobject_cast<QLabel *>(w);
-    bool fits;
     if (auto *button = qobject_cast<QAbstractButton *>(w)) {
         QStyleOptionButton option;
         option.initFrom(button);
@@ -29,17 +27,15 @@ QString fitFault(QWidget *w)
         const bool box = qobject_cast<QCheckBox *>(w);
         const QRect room = w->style()->subElementRect(box ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &option, w);
         const QSize text = w->fontMetrics().size(Qt::TextShowMnemonic, button->text());
-        fits = room.width() >= text.width() + (box ? 0 : 4) && room.height() >= text.height();
-    } else if (label && label->wordWrap()) {
-        fits = label->heightForWidth(w->width()) <= w->height();
-    } else if (qobject_cast<QLineEdit *>(w) || qobject_cast<QListWidget *>(w)) {
-        fits = w->height() >= w->minimumSizeHint().height();
-    } else if (auto *frame = qobject_cast<QGroupBox *>(w)) {
-        fits = w->width() > frame->fontMetrics().horizontalAdvance(frame->title()) + 2 * frame->fontMetrics().height();
-    } else {
-        fits = w->size().expandedTo(w->sizeHint()) == w->size();
+        return room.width() >= text.width() + (box ? 0 : 4) && room.height() >= text.height();
     }
-    return fits ? QString() : w->objectName() + u" does not fit its text"_s;
+    if (const auto *label = qobject_cast<QLabel *>(w); label && label->wordWrap())
+        return label->heightForWidth(w->width()) <= w->height();
+    if (qobject_cast<QLineEdit *>(w) || qobject_cast<QListWidget *>(w))
+        return w->height() >= w->minimumSizeHint().height();
+    if (auto *frame = qobject_cast<QGroupBox *>(w))
+        return w->width() > frame->fontMetrics().horizontalAdvance(frame->title()) + 2 * frame->fontMetrics().height();
+    return w->size().expandedTo(w->sizeHint()) == w->size();
 }
 
 // Each control inside its parent, fitting its text, over no other; then the same inside frames.
@@ -50,8 +46,8 @@ QStringList layoutFaults(QWidget *parent)
     for (QWidget *a : children) {
         if (!a->isVisibleTo(parent) || a->geometry().isEmpty())
             continue;
-        if (const QString fault = fitFault(a); !fault.isEmpty())
-            faults << fault;
+        if (!fitsItsText(a))
+            faults << a->objectName() + u" does not fit its text"_s;
         if (!parent->rect().contains(a->geometry()))
             faults << a->objectName() + u" reaches out of "_s + parent->objectName();
         for (QWidget *b : children)
@@ -72,26 +68,21 @@ QStringList captionFaults(QGroupBox *frame)
     for (QWidget *w : inside)
         w->hide();
     const QImage drawn = frame->grab().toImage();
-    for (QWidget *w : inside)
-        w->show();
-    const qreal ratio = drawn.devicePixelRatio();
     for (QWidget *w : inside) {
+        w->show();
         const QRect place = w->geometry().adjusted(-1, -1, 1, 1);
-        const QRgb plain = drawn.pixel(QPointF(place.topLeft() * ratio).toPoint());
-        for (int y = int(place.top() * ratio); y <= int(place.bottom() * ratio); ++y)
-            for (int x = int(place.left() * ratio); x <= int(place.right() * ratio); ++x)
-                if (drawn.pixel(x, y) != plain) {
-                    faults << frame->objectName() + u" draws under "_s + w->objectName()
-                                  + u" at %1,%2"_s.arg(x / ratio).arg(y / ratio);
-                    x = y = INT_MAX - 1;
-                }
+        const QImage under = drawn.copy(QRect(place.topLeft() * drawn.devicePixelRatio(), place.bottomRight() * drawn.devicePixelRatio()));
+        QImage plain = under;
+        plain.fill(QColor::fromRgba(under.pixel(0, 0)));
+        if (under != plain)
+            faults << frame->objectName() + u" draws under "_s + w->objectName();
     }
     return faults;
 }
 
 } // namespace
 
-class LayoutTest : public QObject
+class UiTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -147,7 +138,29 @@ private Q_SLOTS:
             faults << captionFaults(frame);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(u"; "_s)));
     }
+
+    void everyOfferedSizeOfTheProgramIconShowsAPicture()
+    {
+        const bool noPlugins = qEnvironmentVariableIsSet("TARVIC_TEST_NO_PLUGINS");
+        if (noPlugins)
+            QCoreApplication::setLibraryPaths({});
+        QCOMPARE(QImageReader(u":/tarvic/tarvic.svg"_s).canRead(), !noPlugins);   // the svg plugin is libqt6svg6
+        const QIcon icon = programIcon();
+        QList<QSize> sizes = icon.availableSizes();
+        QVERIFY(!sizes.isEmpty());
+        for (const QSize size : sizes << QSize(128, 128)) {   // 128: drawn from the SVG, or scaled up without it
+            const QImage image = icon.pixmap(size).toImage();
+            QSet<QRgb> colours;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    colours << (qAlpha(image.pixel(x, y)) ? image.pixel(x, y) : 0);
+            QVERIFY2(image.size() == size && colours.contains(0) && colours.size() >= 8, qPrintable(QString::number(size.width())));
+        }
+        qputenv("TARVIC_TEST_NO_PLUGINS", "1");
+        if (!noPlugins)   // the same again in a run that finds no plugins
+            QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {u"everyOfferedSizeOfTheProgramIconShowsAPicture"_s}), 0);
+    }
 };
 
-QTEST_MAIN(LayoutTest)
-#include "test_layout.moc"
+QTEST_MAIN(UiTest)
+#include "test_ui.moc"
