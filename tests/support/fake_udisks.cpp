@@ -1,21 +1,18 @@
 // A stand-in for udisks2 on a private bus, driven line by line from standard input
-// so that a test can play out what the real one reports, and answering the calls
-// that tarvic and tarvic-watch make:
+// so that a test can play out what the real one reports:
 //   fake_udisks ADDRESS [MODE]
 //   add OBJECT INTERFACE [Name=value...]   InterfacesAdded
 //   set OBJECT INTERFACE Name=value...     PropertiesChanged
 //   serve                                  takes the name org.freedesktop.UDisks2
-// OBJECT is below /org/freedesktop/UDisks2 ("drives/cd", "block_devices/sr0");
-// a value takes the D-Bus type that udisks2 gives the property of that name (byte
-// strings end in a NUL; a list is written with commas). Says "ready" once on the bus
-// and "ok" to each line; GetManagedObjects answers with what it holds. What comes
-// before "serve" is what udisks2 finds at its start: no one hears its signals.
-// MODE is how Filesystem.Mount answers: mount (mounted at "/media/anna/MY DISC",
-// asked without interaction), refuse, slow (the first answer of all comes 10 s
-// late, then as mount), vanishing (the first Mount finds the file system gone, as
-// udisks2 between two udev events of one device). A disc image handed to LoopSetup
-// becomes block_devices/loop7. Every call but GetManagedObjects goes to stderr
-// ("LoopSetup ro <the image's first bytes>", "Mount", ...).
+// OBJECT is below /org/freedesktop/UDisks2 ("drives/cd", "block_devices/sr0"); a value
+// takes the D-Bus type that udisks2 gives that property (a list is written with commas).
+// Says "ready" once on the bus and "ok" to each line; what comes before "serve" is what
+// udisks2 finds at its start: no one hears its signals. MODE is how Filesystem.Mount
+// answers: mount (at "/media/anna/MY DISC", asked without interaction), refuse, slow (the
+// first answer of all comes 10 s late, then as mount), vanishing (the first Mount finds
+// the file system gone, as udisks2 between two udev events). LoopSetup makes
+// block_devices/loop7. Every call but GetManagedObjects goes to stderr ("LoopSetup ro
+// <the image's first bytes>", "Mount", ...).
 #include <QtDBus>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -36,30 +33,25 @@ QByteArray withNul(const QString &s)
     return s.toUtf8() + '\0';
 }
 
+// As udisks2 types the property of that name; byte strings end in a NUL.
 QVariant typed(const QString &name, const QString &value)
 {
-    static const QStringList flags = {u"MediaAvailable"_s, u"MediaRemovable"_s, u"Optical"_s, u"OpticalBlank"_s};
-    static const QStringList counts = {u"OpticalNumAudioTracks"_s, u"OpticalNumDataTracks"_s};
-    static const QStringList numbers = {u"Size"_s, u"DeviceNumber"_s};
-    static const QStringList byteStrings = {u"Device"_s, u"BackingFile"_s};
-    static const QStringList byteStringLists = {u"Symlinks"_s, u"MountPoints"_s};
-    if (flags.contains(name))
+    if (name.startsWith(u"Media") || name == u"Optical" || name == u"OpticalBlank")
         return value == u"true";
-    if (counts.contains(name))
+    if (name.startsWith(u"OpticalNum"))
         return value.toUInt();
-    if (numbers.contains(name))
+    if (name == u"Size" || name == u"DeviceNumber")
         return value.toULongLong();
-    if (byteStrings.contains(name))
+    if (name == u"Device" || name == u"BackingFile")
         return withNul(value);
-    if (byteStringLists.contains(name)) {
-        QList<QByteArray> list;
-        for (const QString &s : value.split(u',', Qt::SkipEmptyParts))
-            list << withNul(s);
-        return QVariant::fromValue(list);
-    }
     if (name == u"Drive")
         return QVariant::fromValue(QDBusObjectPath(value.startsWith(u'/') ? value : root + u'/' + value));
-    return value;
+    if (name != u"Symlinks" && name != u"MountPoints")
+        return value;
+    QList<QByteArray> list;
+    for (const QString &s : value.split(u',', Qt::SkipEmptyParts))
+        list << withNul(s);
+    return QVariant::fromValue(list);
 }
 
 struct Fake final : QDBusVirtualObject

@@ -4,17 +4,7 @@
 
 namespace tarvic::test {
 
-namespace {
-
 constexpr int Deadline = 10000;   // ms
-
-void end(QProcess &p)
-{
-    p.kill();
-    p.waitForFinished();
-}
-
-} // namespace
 
 bool PrivateBus::start(const QString &socket)
 {
@@ -26,7 +16,8 @@ bool PrivateBus::start(const QString &socket)
 
 void PrivateBus::stop()
 {
-    end(m_daemon);
+    m_daemon.kill();
+    m_daemon.waitForFinished();
     if (!address.isEmpty())
         QFile::remove(address.mid(10));
 }
@@ -50,12 +41,8 @@ bool FakeUdisks::send(const QString &command)
 
 void FakeUdisks::stop()
 {
-    end(m_service);
-}
-
-QString FakeUdisks::asked()
-{
-    return QString::fromUtf8(m_service.readAllStandardError()).simplified();
+    m_service.kill();
+    m_service.waitForFinished();
 }
 
 } // namespace tarvic::test

@@ -27,7 +27,7 @@ struct FakeUdisks
     bool send(const QString &command);
     void stop();
     // What it was asked, one word a call, once it has stopped.
-    QString asked();
+    QString asked() { return QString::fromUtf8(m_service.readAllStandardError()).simplified(); }
     ~FakeUdisks() { stop(); }
 
 private:
