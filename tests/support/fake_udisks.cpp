@@ -77,9 +77,6 @@ struct Fake final : QDBusVirtualObject
     {
         const QDBusObjectPath object(m.path());
         const QVariantMap options = qdbus_cast<QVariantMap>(args.value(args.size() - 1));
-        const auto refused = [&m] {
-            return m.createErrorReply(u"org.freedesktop.UDisks2.Error.NotAuthorized"_s, u"Not authorized to perform operation"_s);
-        };
         if (m.member() == u"ResolveDevice" && m.signature() == u"a{sv}a{sv}") {
             const QByteArray device = withNul(qdbus_cast<QVariantMap>(args[0]).value(u"path"_s).toString());
             QList<QDBusObjectPath> found;
@@ -100,23 +97,22 @@ struct Fake final : QDBusVirtualObject
                 return m.createErrorReply(u"org.freedesktop.DBus.Error.UnknownMethod"_s,
                                           u"No such interface “org.freedesktop.UDisks2.Filesystem”"_s);
             }
-            if (mode != u"mount" || options.value(u"auth.no_user_interaction"_s) != true)
-                return refused();
-            command({u"set"_s, object.path().mid(root.size() + 1), u"Filesystem"_s, u"MountPoints=/media/anna/MY DISC"_s});
-            return m.createReply(u"/media/anna/MY DISC"_s);
+            if (mode == u"mount" && options.value(u"auth.no_user_interaction"_s) == true) {
+                command({u"set"_s, object.path().mid(root.size() + 1), u"Filesystem"_s, u"MountPoints=/media/anna/MY DISC"_s});
+                return m.createReply(u"/media/anna/MY DISC"_s);
+            }
         }
         if (m.member() == u"LoopSetup" && m.signature() == u"ha{sv}" && options.value(u"read-only"_s) == true) {
             QFile image;
             image.open(qdbus_cast<QDBusUnixFileDescriptor>(args[0]).fileDescriptor(), QIODevice::ReadOnly);
             std::fprintf(stderr, "ro %s\n", image.read(64).constData());
-            for (const QString &c : {u"add block_devices/loop7 Block Device=/dev/loop7"_s,
-                                     u"add block_devices/loop7 Filesystem MountPoints="_s})
-                command(c.split(u' '));
+            command({u"add"_s, u"block_devices/loop7"_s, u"Block"_s, u"Device=/dev/loop7"_s});
+            command({u"add"_s, u"block_devices/loop7"_s, u"Filesystem"_s, u"MountPoints="_s});
             return m.createReply(QVariant::fromValue(QDBusObjectPath(root + u"/block_devices/loop7"_s)));
         }
         if ((m.member() == u"SetAutoclear" && args.value(0) == true) || m.member() == u"Delete")
             return m.createReply();
-        return refused();
+        return m.createErrorReply(u"org.freedesktop.UDisks2.Error.NotAuthorized"_s, u"Not authorized to perform operation"_s);
     }
 
     bool command(const QStringList &words)
@@ -141,8 +137,7 @@ struct Fake final : QDBusVirtualObject
         }
         if (words[0] == u"set" && objects.value(object).contains(interface)) {
             objects[object][interface].insert(properties);
-            auto signal = QDBusMessage::createSignal(object.path(), u"org.freedesktop.DBus.Properties"_s,
-                                                     u"PropertiesChanged"_s);
+            auto signal = QDBusMessage::createSignal(object.path(), u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
             return bus.send(signal << interface << properties << QStringList());
         }
         return false;
