@@ -228,8 +228,6 @@ private Q_SLOTS:
             "table (MBR), so it cannot be a drive; a disc image holds one file system (an .iso or a file system image), 68"_s;
         QTest::newRow("image the user may not read") << u"unreadable"_s << u"Permission denied: the disc image %P cannot be "
             "read (Permission denied), so it cannot be a drive, 70"_s;
-        QTest::newRow("an ISO image, no udisks2") << u"iso"_s << u"Disk not ready: the disc image %P could not be attached: "
-            "udisks2 is not running, and a disc image is attached as a loop device through udisks2, 71"_s;
     }
 
     void whatIsNoDriveSaysWhy()
@@ -246,7 +244,7 @@ private Q_SLOTS:
         if (kind == u"fifo")
             QCOMPARE(::mkfifo(native, 0600), 0);
         const QMap<QString, QByteArray> images{
-            {u"junk"_s, QByteArray(80000, 'j')}, {u"empty"_s, {}}, {u"mbr"_s, MbrHead}, {u"unreadable"_s, IsoHead}, {u"iso"_s, IsoHead}};
+            {u"junk"_s, QByteArray(80000, 'j')}, {u"empty"_s, {}}, {u"mbr"_s, MbrHead}, {u"unreadable"_s, IsoHead}};
         if (images.contains(kind))
             touch(path, images[kind]);
         std::optional<OrdinaryUser> asAnyone;
@@ -255,7 +253,6 @@ private Q_SLOTS:
             if (!asAnyone.emplace().holds())
                 QSKIP("root reads every file and cannot give that up here");
         }
-        rig.attacher->mount = {MountAttempt::Unavailable, {}, u"udisks2 is not running"_s};
         rig.env.mapDevice(u'd', path);
         QCOMPARE(rig.runOnD(), QString(u"Error: An error has occured: "_s + expected).replace(u"%P"_s, path));
     }
@@ -380,8 +377,7 @@ private Q_SLOTS:
             rig.mounter->answer = u"M"_s;
         Pellor pellor(rig.env.paths());
         for (int t = 1; t <= layout.size() + 1; ++t)
-            QCOMPARE(pellor.FileExists(u"D:\\track%1.cda"_s.arg(t, 2, 10, QLatin1Char('0'))),
-                     listed && layout.mid(t - 1, 1) == "A");
+            QCOMPARE(pellor.FileExists(u"D:\\track%1.cda"_s.arg(t, 2, 10, QLatin1Char('0'))), listed && layout.mid(t - 1, 1) == "A");
         // Named as Windows names them: two digits, in the root, any case.
         QCOMPARE(pellor.FileExists(u"d:\\TRACK01.Cda"_s), listed && layout[0] == 'A');
         QVERIFY(!pellor.FileExists(u"D:\\track1.cda"_s) && !pellor.FileExists(u"D:\\x\\track01.cda"_s));
@@ -454,31 +450,42 @@ private Q_SLOTS:
         QCOMPARE(rig.drive->opens, before + 1);
     }
 
-    // Mounting a device node of our own through udisks2, or else through fstab.
-    void mountingADisc_data()
+    // A drive's disc (a device node of our own) is mounted through udisks2, or else through
+    // fstab; a disc image goes to udisks2 as an open descriptor with read-only asked for,
+    // and is mounted on the loop device it gets, which is set to go when unmounted.
+    void mountingThroughUdisks_data()
     {
-        QTest::addColumn<QString>("mode");        // of the fake, or mounted already; none: no service on the bus
-        QTest::addColumn<QByteArray>("fstab");    // its entry; %D the drive, %L a link to it
-        QTest::addColumn<QString>("expected");    // the mount point, or the error; %F the fstab, %D the drive
+        QTest::addColumn<QString>("mode");       // of the fake, or mounted already; none: no service on the bus
+        QTest::addColumn<QByteArray>("fstab");   // its entry, %D the drive, %L a link to it; none: the image is mounted
+        QTest::addColumn<QString>("expected");   // the mount point or the error | what the fake was asked
         const QByteArray user = "%D /media/cd\\040rom udf,iso9660 user,noauto 0 0";
         const QString error = u"71: Disk not ready: the disc in %D could not be mounted: udisks2"_s;
-        QTest::newRow("mounted on request") << u"mount"_s << user << u"/media/anna/MY DISC"_s;
-        QTest::newRow("file system gone for a moment: asked again") << u"vanishing"_s << user << u"/media/anna/MY DISC"_s;
-        QTest::newRow("already mounted: not again") << u"mounted"_s << user << u"/media/anna/CD"_s;
-        QTest::newRow("refused: fstab not tried") << u"refuse"_s << user << error + u": Not authorized to perform operation"_s;
+        const QString image = u"71: Disk not ready: the disc image %I could not be attached: udisks2"_s;
+        QTest::newRow("mounted on request") << u"mount"_s << user << u"/media/anna/MY DISC|ResolveDevice Get Mount"_s;
+        QTest::newRow("file system gone for a moment: asked again")
+            << u"vanishing"_s << user << u"/media/anna/MY DISC|ResolveDevice Get Mount ResolveDevice Get Mount"_s;
+        QTest::newRow("already mounted: not again") << u"mounted"_s << user << u"/media/anna/CD|ResolveDevice Get"_s;
+        QTest::newRow("refused: fstab not tried")
+            << u"refuse"_s << user << error + u": Not authorized to perform operation|ResolveDevice Get Mount"_s;
         // The slow fake answers after 10 s: a client that waited would have the disc mounted.
-        QTest::newRow("too slow") << u"slow"_s << user << error + u": no answer within 2000 ms"_s;
-        QTest::newRow("no service: fstab, user") << QString() << user << u"/media/cd rom"_s;
-        QTest::newRow("no service: fstab, users by device number") << QString() << "%L /mnt/dvd auto ro,users 0 0"_ba << u"/mnt/dvd"_s;
+        QTest::newRow("too slow") << u"slow"_s << user << error + u": no answer within 2000 ms|ResolveDevice"_s;
+        QTest::newRow("no service: fstab, user") << QString() << user << u"/media/cd rom|"_s;
+        QTest::newRow("no service: fstab, users by device number") << QString() << "%L /mnt/dvd auto ro,users 0 0"_ba << u"/mnt/dvd|"_s;
         QTest::newRow("no service: fstab, neither") << QString() << "%D /mnt/dvd auto noauto,user=anna 0 0"_ba
-                                                    << error + u" is not running; the entry for %D in %F lacks the option user or users"_s;
+                                                    << error + u" is not running; the entry for %D in %F lacks the option user or users|"_s;
         QTest::newRow("no service: no fstab entry") << QString() << "/dev/zero /media/zero auto user 0 0"_ba
-                                                    << error + u" is not running; %F has no entry for %D"_s;
+                                                    << error + u" is not running; %F has no entry for %D|"_s;
         QTest::newRow("no service: mount fails") << QString() << "%D /media/fail auto user 0 0"_ba
-                                                 << error + u" is not running; mount /media/fail: no medium found"_s;
+                                                 << error + u" is not running; mount /media/fail: no medium found|"_s;
+        QTest::newRow("image attached and mounted") << u"mount"_s << QByteArray()
+                                                    << u"/media/anna/MY DISC|LoopSetup ro 1/2/3 Get Mount SetAutoclear"_s;
+        QTest::newRow("image refused: the loop device goes again") << u"refuse"_s << QByteArray()
+            << image + u": Not authorized to perform operation|LoopSetup ro 1/2/3 Get Mount Delete"_s;
+        QTest::newRow("image, no service") << QString() << QByteArray()
+            << image + u" is not running, and a disc image is attached as a loop device through udisks2|"_s;
     }
 
-    void mountingADisc()
+    void mountingThroughUdisks()
     {
         QFETCH(QString, mode);
         QFETCH(QByteArray, fstab);
@@ -488,10 +495,11 @@ private Q_SLOTS:
         QVERIFY(bus.start(dir.filePath(u"bus"_s)));
         // A drive of our own: a block node of a device number no driver answers.
         const QString drive = dir.filePath(u"sr0"_s), link = dir.filePath(u"cdrom"_s), table = dir.filePath(u"fstab"_s),
-                      mount = dir.filePath(u"mnt"_s);
+                      mount = dir.filePath(u"mnt"_s), image = dir.filePath(u"game.iso"_s);
         if (::mknod(QFile::encodeName(drive), S_IFBLK | 0600, makedev(11, 250)) != 0)
             QSKIP("only root makes device nodes");
         QVERIFY(QFile::link(drive, link));
+        touch(image, "1/2/3");
         // Mounted already: asking to mount it again would be refused.
         const QString points = mode == u"mounted" ? u"/media/anna/CD"_s : QString();
         if (!mode.isEmpty())
@@ -503,45 +511,19 @@ private Q_SLOTS:
         // mount(8) succeeds given nothing but a mount point (but /media/fail).
         touch(mount, "#!/bin/sh\n[ $# = 1 ] && [ \"$1\" != /media/fail ] && exit\necho no medium found >&2; exit 32");
         QVERIFY(QFile::setPermissions(mount, QFile::ReadOwner | QFile::ExeOwner));
+        const QDBusConnection connection = QDBusConnection::connectToBus(bus.address, bus.address);
         std::vector<std::unique_ptr<DiscMounter>> line;
-        line.push_back(std::make_unique<UdisksMounter>(QDBusConnection::connectToBus(bus.address, bus.address), 2s, 2s));
+        line.push_back(std::make_unique<UdisksMounter>(connection, 2s, 2s));
         line.push_back(std::make_unique<FstabMounter>(table, mount));
-        // The kernel's own answers: a device node, mounted nowhere, no table of contents.
-        LinuxOpticalDevices devices(std::make_unique<LinuxDeviceNode>(), std::move(line), nullptr, dir.filePath(u"none"_s));
+        // The kernel's own answers: a device node, mounted nowhere, no table of contents, no loop device.
+        LinuxOpticalDevices devices(std::make_unique<LinuxDeviceNode>(), std::move(line),
+                                    std::make_unique<UdisksImageAttacher>(connection, 2s, 2s), dir.filePath(u"none"_s), dir.path());
+        const QByteArray target = QFile::encodeName(fstab.isEmpty() ? image : drive);
         QString got;
-        const QString error =
-            errorOf([&] { got = QString::fromUtf8(devices.mountPoint(QFile::encodeName(drive), true).value_or("none")); });
-        QTEST(QString(got + error).replace(table, u"%F"_s).replace(drive, u"%D"_s), "expected");
-    }
-
-    // A disc image goes to udisks2 as an open descriptor with read-only asked for; it
-    // is mounted on the loop device it gets, which is set to go when unmounted.
-    void attachingADiscImage_data()
-    {
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("expected");   // the mount point, or the reason, then what the fake was asked
-        QTest::newRow("attached and mounted") << u"mount"_s << u"/media/anna/MY DISC|LoopSetup ro 1/2/3 Get Mount SetAutoclear"_s;
-        QTest::newRow("refused: the loop device goes again")
-            << u"refuse"_s << u"udisks2: Not authorized to perform operation|LoopSetup ro 1/2/3 Get Mount Delete"_s;
-        QTest::newRow("no service") << QString() << u"udisks2 is not running|"_s;
-    }
-
-    void attachingADiscImage()
-    {
-        QFETCH(QString, mode);
-        QTemporaryDir dir;
-        PrivateBus bus;
-        FakeUdisks service;
-        QVERIFY(bus.start(dir.filePath(u"bus"_s)));
-        const QString image = dir.filePath(u"game.iso"_s);
-        touch(image, "1/2/3");
-        if (!mode.isEmpty())
-            QVERIFY(service.start(bus.address, {}, mode));
-        UdisksImageAttacher attacher(QDBusConnection::connectToBus(bus.address, bus.address), 2s, 2s);
-        const MountAttempt got = attacher.attach(QFile::encodeName(image));
-        QCOMPARE(got.outcome == MountAttempt::Mounted, got.reason.isEmpty());
+        const QString error = errorOf([&] { got = QString::fromUtf8(devices.mountPoint(target, true).value_or("none")); });
         service.stop();
-        QTEST(QString::fromUtf8(got.mountPoint) + got.reason + u'|' + service.asked(), "expected");
+        QTEST(QString(got + error + u'|' + service.asked()).replace(table, u"%F"_s).replace(drive, u"%D"_s).replace(image, u"%I"_s),
+              "expected");
     }
 };
 

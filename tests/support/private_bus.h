@@ -58,8 +58,11 @@ struct FakeUdisks
         m_service.kill();
         m_service.waitForFinished();
     }
-    // What it was asked, one word a call, once it has stopped.
-    QString asked() { return QString::fromUtf8(m_service.readAllStandardError()).simplified(); }
+    // What it was asked, one word a call, once it has stopped; nothing if it never started.
+    QString asked()
+    {
+        return m_service.program().isEmpty() ? QString() : QString::fromUtf8(m_service.readAllStandardError()).simplified();
+    }
     ~FakeUdisks() { stop(); }
 
 private:
