@@ -8,11 +8,11 @@
 // takes the D-Bus type that udisks2 gives that property (a list is written with commas).
 // Says "ready" once on the bus and "ok" to each line; what comes before "serve" is what
 // udisks2 finds at its start: no one hears its signals. MODE is how Filesystem.Mount
-// answers: mount (at "/media/anna/MY DISC", asked without interaction), refuse, slow (the
-// first answer of all comes 10 s late, then as mount), vanishing (the first Mount finds
-// the file system gone, as udisks2 between two udev events). LoopSetup makes
-// block_devices/loop7. Every call but GetManagedObjects goes to stderr ("LoopSetup ro
-// <the image's first bytes>", "Mount", ...).
+// answers: mount (at "/media/anna/MY DISC", asked without interaction), slow (the first
+// answer of all comes 10 s late, then as mount), vanishing (the first Mount finds the
+// file system gone, as udisks2 between two udev events); any other word refuses.
+// LoopSetup makes block_devices/loop7. Every call but GetManagedObjects goes to stderr
+// ("LoopSetup ro <the image's first bytes>", "Mount", ...).
 #include <QtDBus>
 #include <QSocketNotifier>
 #include <cstdio>
