@@ -449,7 +449,7 @@ private Q_SLOTS:
     // and is mounted on the loop device it gets, which is set to go when unmounted.
     void mountingThroughUdisks_data()
     {
-        QTest::addColumn<QString>("mode");       // of the fake (mounted: so already); none: no service on the bus
+        QTest::addColumn<QString>("mode");       // of the fake ("mounted": mounted already); none: no service on the bus
         QTest::addColumn<QByteArray>("fstab");   // its entry, %D the drive, %L a link to it; none: the image is mounted
         QTest::addColumn<QString>("expected");   // the mount point or the error | what the fake was asked
         const QByteArray user = "%D /media/cd\\040rom udf,iso9660 user,noauto 0 0";
