@@ -73,10 +73,8 @@ struct ScriptedMounter final : DiscMounter
 {
     QString answer;
     QByteArray folder;
-    int calls = 0;
     MountAttempt mount(const QByteArray &device) override
     {
-        ++calls;
         const bool mounted = answer == u"M" && device == "/dev/sr1";
         return {mounted ? MountAttempt::Mounted : MountAttempt::Failed, folder, answer.mid(2)};
     }
@@ -297,7 +295,6 @@ private Q_SLOTS:
         };
         QCOMPARE(watcherMounts(rig.loopMounted(5, rig.discField)), QString());
         QVERIFY(watcherMounts("").contains(u"could not be mounted: udisks2: Not authorized"_s));
-        QCOMPARE(rig.mounter->calls, 1);
         qunsetenv("XDG_RUNTIME_DIR");
 
         touch(rig.env.newFolder(u"isos"_s) + u"/other.iso"_s, IsoHead);
