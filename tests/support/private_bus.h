@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 
 namespace tarvic::test {
