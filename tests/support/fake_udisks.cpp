@@ -1,20 +1,17 @@
 // A stand-in for udisks2 on a private bus, driven line by line from standard input
-// so that a test can play out what the real one reports, and answering the calls
-// that tarvic and tarvic-watch make:
+// so that a test can play out what the real one reports:
 //   fake_udisks ADDRESS [MODE]
 //   add OBJECT INTERFACE [Name=value...]   InterfacesAdded
 //   set OBJECT INTERFACE Name=value...     PropertiesChanged
 //   serve                                  takes the name org.freedesktop.UDisks2
-// OBJECT is below /org/freedesktop/UDisks2 ("drives/cd", "block_devices/sr0");
-// a value takes the D-Bus type that udisks2 gives the property of that name (byte
-// strings end in a NUL; a list is written with commas). Says "ready" once on the bus
-// and "ok" to each line; GetManagedObjects answers with what it holds. What comes
-// before "serve" is what udisks2 finds at its start: no one hears its signals.
-// MODE is how Filesystem.Mount answers: mount (mounted at "/media/anna/MY DISC",
-// asked without interaction), refuse, slow (the first answer of all comes 10 s
-// late, then as mount), vanishing (the first Mount finds the file system gone, as
-// udisks2 between two udev events of one device). A disc image handed to LoopSetup
-// becomes block_devices/loop7. Every call but GetManagedObjects goes to stderr
+// OBJECT is below /org/freedesktop/UDisks2 ("drives/cd", "block_devices/sr0"); a value
+// takes the D-Bus type that udisks2 gives that property (a list is written with commas).
+// Says "ready" once on the bus and "ok" to each line; what comes before "serve" is what
+// udisks2 finds at its start: no one hears its signals. MODE is how Filesystem.Mount
+// answers: mount (at "/media/anna/MY DISC", asked without interaction), slow (the first
+// answer of all comes 10 s late, then as mount), vanishing (the first Mount finds the
+// file system gone, as udisks2 between two udev events); any other word refuses.
+// LoopSetup makes block_devices/loop7. Every call but GetManagedObjects goes to stderr
 // ("LoopSetup ro <the image's first bytes>", "Mount", ...).
 #include <QtDBus>
 #include <QSocketNotifier>
@@ -36,30 +33,25 @@ QByteArray withNul(const QString &s)
     return s.toUtf8() + '\0';
 }
 
+// As udisks2 types the property of that name; byte strings end in a NUL.
 QVariant typed(const QString &name, const QString &value)
 {
-    static const QStringList flags = {u"MediaAvailable"_s, u"MediaRemovable"_s, u"Optical"_s, u"OpticalBlank"_s};
-    static const QStringList counts = {u"OpticalNumAudioTracks"_s, u"OpticalNumDataTracks"_s};
-    static const QStringList numbers = {u"Size"_s, u"DeviceNumber"_s};
-    static const QStringList byteStrings = {u"Device"_s, u"BackingFile"_s};
-    static const QStringList byteStringLists = {u"Symlinks"_s, u"MountPoints"_s};
-    if (flags.contains(name))
+    if (name.startsWith(u"Media") || name == u"Optical" || name == u"OpticalBlank")
         return value == u"true";
-    if (counts.contains(name))
+    if (name.startsWith(u"OpticalNum"))
         return value.toUInt();
-    if (numbers.contains(name))
+    if (name == u"Size" || name == u"DeviceNumber")
         return value.toULongLong();
-    if (byteStrings.contains(name))
+    if (name == u"Device" || name == u"BackingFile")
         return withNul(value);
-    if (byteStringLists.contains(name)) {
-        QList<QByteArray> list;
-        for (const QString &s : value.split(u',', Qt::SkipEmptyParts))
-            list << withNul(s);
-        return QVariant::fromValue(list);
-    }
     if (name == u"Drive")
         return QVariant::fromValue(QDBusObjectPath(value.startsWith(u'/') ? value : root + u'/' + value));
-    return value;
+    if (name != u"Symlinks" && name != u"MountPoints")
+        return value;
+    QList<QByteArray> list;
+    for (const QString &s : value.split(u',', Qt::SkipEmptyParts))
+        list << withNul(s);
+    return QVariant::fromValue(list);
 }
 
 struct Fake final : QDBusVirtualObject
@@ -85,9 +77,6 @@ struct Fake final : QDBusVirtualObject
     {
         const QDBusObjectPath object(m.path());
         const QVariantMap options = qdbus_cast<QVariantMap>(args.value(args.size() - 1));
-        const auto refused = [&m] {
-            return m.createErrorReply(u"org.freedesktop.UDisks2.Error.NotAuthorized"_s, u"Not authorized to perform operation"_s);
-        };
         if (m.member() == u"ResolveDevice" && m.signature() == u"a{sv}a{sv}") {
             const QByteArray device = withNul(qdbus_cast<QVariantMap>(args[0]).value(u"path"_s).toString());
             QList<QDBusObjectPath> found;
@@ -108,23 +97,22 @@ struct Fake final : QDBusVirtualObject
                 return m.createErrorReply(u"org.freedesktop.DBus.Error.UnknownMethod"_s,
                                           u"No such interface “org.freedesktop.UDisks2.Filesystem”"_s);
             }
-            if (mode != u"mount" || options.value(u"auth.no_user_interaction"_s) != true)
-                return refused();
-            command({u"set"_s, object.path().mid(root.size() + 1), u"Filesystem"_s, u"MountPoints=/media/anna/MY DISC"_s});
-            return m.createReply(u"/media/anna/MY DISC"_s);
+            if (mode == u"mount" && options.value(u"auth.no_user_interaction"_s) == true) {
+                command({u"set"_s, object.path().mid(root.size() + 1), u"Filesystem"_s, u"MountPoints=/media/anna/MY DISC"_s});
+                return m.createReply(u"/media/anna/MY DISC"_s);
+            }
         }
         if (m.member() == u"LoopSetup" && m.signature() == u"ha{sv}" && options.value(u"read-only"_s) == true) {
             QFile image;
             image.open(qdbus_cast<QDBusUnixFileDescriptor>(args[0]).fileDescriptor(), QIODevice::ReadOnly);
             std::fprintf(stderr, "ro %s\n", image.read(64).constData());
-            for (const QString &c : {u"add block_devices/loop7 Block Device=/dev/loop7"_s,
-                                     u"add block_devices/loop7 Filesystem MountPoints="_s})
-                command(c.split(u' '));
+            command({u"add"_s, u"block_devices/loop7"_s, u"Block"_s, u"Device=/dev/loop7"_s});
+            command({u"add"_s, u"block_devices/loop7"_s, u"Filesystem"_s, u"MountPoints="_s});
             return m.createReply(QVariant::fromValue(QDBusObjectPath(root + u"/block_devices/loop7"_s)));
         }
         if ((m.member() == u"SetAutoclear" && args.value(0) == true) || m.member() == u"Delete")
             return m.createReply();
-        return refused();
+        return m.createErrorReply(u"org.freedesktop.UDisks2.Error.NotAuthorized"_s, u"Not authorized to perform operation"_s);
     }
 
     bool command(const QStringList &words)
@@ -149,8 +137,7 @@ struct Fake final : QDBusVirtualObject
         }
         if (words[0] == u"set" && objects.value(object).contains(interface)) {
             objects[object][interface].insert(properties);
-            auto signal = QDBusMessage::createSignal(object.path(), u"org.freedesktop.DBus.Properties"_s,
-                                                     u"PropertiesChanged"_s);
+            auto signal = QDBusMessage::createSignal(object.path(), u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
             return bus.send(signal << interface << properties << QStringList());
         }
         return false;
