@@ -8,7 +8,3 @@ add_test(NAME stack_test_real_stack COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/sta
 set_tests_properties(stack_test_real_stack PROPERTIES TIMEOUT 300 RESOURCE_LOCK real_udisks_stack
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 
-# The real program under Xvfb on the real stack.
-add_test(NAME stack_whole_image COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/stack/test_whole_image.sh)
-set_tests_properties(stack_whole_image PROPERTIES TIMEOUT 300 RESOURCE_LOCK real_udisks_stack
-    ENVIRONMENT "TARVIC=$<TARGET_FILE:tarvic>;TARVIC_BUILD=${CMAKE_BINARY_DIR};TARVIC_SOURCE=${CMAKE_SOURCE_DIR}")

@@ -82,10 +82,12 @@ struct Disc
         tool(u"udevadm"_s, {u"settle"_s, u"--timeout=10"_s});
         return loop;
     }
-    // The boxes shown and the programs started (and where) by `tarvic E:`.
-    static QString runOnE(TestEnv &env)
+    // The boxes shown and the programs started (and where) by `tarvic E:`, or by tarvic
+    // given another argument.
+    static QString runOnE(TestEnv &env, const QString &argument = u"E:"_s)
     {
-        mainTarvic(env.services()).Main(u"E:"_s);
+        env.starter.started.clear();
+        mainTarvic(env.services()).Main(argument);
         // The dispatch leaves us on the disc, which would keep it from being unmounted.
         QDir::setCurrent(env.configHome());
         return env.outcome();
@@ -163,6 +165,23 @@ private Q_SLOTS:
         const QString ran = Disc::runOnE(disc.env);
         QCOMPARE(ran, u"Disc Request: No disc was found in drive E:.  Please insert a disc and try again | E:\\setup.sh in "_s
                           + mountsOf(loop).value(0, u"(not mounted)"_s));
+    }
+
+    // As a desktop hands a medium over: its device, its mount folder or its URI, the
+    // image mapped as e::, and the device mapped nowhere (it takes the first free letter).
+    void aMediumIsHandedOverAsADesktopDoes()
+    {
+        Disc disc;
+        const QString loop = disc.attach();
+        tool(u"udisksctl"_s, {u"mount"_s, u"--no-user-interaction"_s, u"--block-device"_s, loop});
+        const QString point = mountsOf(loop).value(0);
+        QVERIFY2(point.endsWith(u'/' + disc.label), qPrintable(point));
+        disc.env.mapDevice(u'e', disc.image);
+        for (const QString &given : {loop, point, u"file://"_s + point})
+            QCOMPARE(Disc::runOnE(disc.env, given), u"E:\\setup.sh in "_s + point);
+        QFile::remove(disc.env.mapFolder() + u"/e::"_s);
+        QCOMPARE(Disc::runOnE(disc.env, loop), u"D:\\setup.sh in "_s + point);
+        QCOMPARE(mountsOf(loop), QStringList{point});
     }
 
     // What udisks2 says when it cannot mount a file system reaches the error box, and
