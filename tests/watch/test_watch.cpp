@@ -283,36 +283,30 @@ private Q_SLOTS:
         QVERIFY2(told.isEmpty() ? w.log.isEmpty() : w.log.contains(told), qPrintable(w.log.join(u'\n')));
     }
 
-    // A tarvic started ahead (here a script that keeps what it is handed) gets the drive
-    // and the medium once, and nothing when its file was replaced or it has gone: the
-    // watcher then starts one itself.
+    // A tarvic started ahead (a script that keeps what it reads) is handed the drive and
+    // the medium once; one whose file was replaced since, or that has gone, nothing.
     void standbyHandsOverOnlyToTheProgramItStarted()
     {
         std::signal(SIGPIPE, SIG_IGN);
         QTemporaryDir dir;
-        const QByteArray program = QFile::encodeName(dir.filePath(u"tarvic"_s));
-        const auto install = [&](const char *body) {
-            test::touch(dir.filePath(u"new"_s), QByteArray("#!/bin/sh\n") + body);
-            QVERIFY(::chmod(QFile::encodeName(dir.filePath(u"new"_s)), 0755) == 0);
-            QVERIFY(::rename(QFile::encodeName(dir.filePath(u"new"_s)), program) == 0);
+        const QByteArray program = QFile::encodeName(dir.filePath(u"tarvic"_s)), fresh = program + ".new";
+        const auto install = [&](const QByteArray &body) {   // a new file in its place
+            test::touch(QFile::decodeName(fresh), "#!/bin/sh\n" + body);
+            QVERIFY(::chmod(fresh, 0755) == 0 && ::rename(fresh, program) == 0);
         };
-        const auto handed = [&] {   // what each one that ended had read
+        const auto handed = [&] {   // what each one that ended had read, sorted
             QStringList texts;
-            for (const QString &name : QDir(dir.path()).entryList({u"*.got"_s})) {
-                QFile file(dir.filePath(name));
-                texts << (file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : name);
-            }
-            texts.sort();
-            return texts;
+            for (const QString &name : QDir(dir.path()).entryList({u"*.got"_s}))
+                texts << QString::fromLatin1(test::bytesOf(dir.filePath(name)));
+            return texts.sort(), texts;
         };
-        install(R"({ echo "$TARVIC_STANDBY"; cat; } >"$0.$$.tmp"; mv "$0.$$.tmp" "$0.$$.got")");
+        const QByteArray keeper = R"({ echo "$TARVIC_STANDBY"; cat; } >"$0.$$.tmp"; mv "$0.$$.tmp" "$0.$$.got")";
+        install(keeper);
         Standby standby;
-        QVERIFY(standby.prepare(program));
-        QVERIFY(standby.handOver(program, u'E', "/dev/loop7"));
-        QVERIFY(!standby.waiting());
+        QVERIFY(standby.prepare(program) && standby.handOver(program, u'E', "/dev/loop7") && !standby.waiting());
         QTRY_COMPARE(handed(), QStringList{u"1\nE:\n/dev/loop7\n"_s});
         QVERIFY(standby.prepare(program));
-        install(R"({ echo "$TARVIC_STANDBY"; cat; } >"$0.$$.tmp"; mv "$0.$$.tmp" "$0.$$.got")");
+        install(keeper);
         QVERIFY(!standby.handOver(program, u'E', "/dev/loop7"));
         QTRY_COMPARE(handed(), (QStringList{u"1\n"_s, u"1\nE:\n/dev/loop7\n"_s}));
         install(R"(exec 0<&-; touch "$0.gone")");

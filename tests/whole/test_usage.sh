@@ -9,15 +9,15 @@ press "$(wait_window "Tarvic Usage")" Return
 no_windows
 echo "PASS usage box"
 
-# Started ahead by tarvic-watch and handed Q: with a medium, it is the same run; let
-# go, it ends quietly; handed anything else, it says so and shows nothing.
-rm -f "$WORK/status"
-( set +e; printf 'Q:\n/dev/sr9\n' | TARVIC_STANDBY=1 "$TARVIC" >"$WORK/out" 2>&1; echo $? >"$WORK/status" ) &
-APP_PID=$!
-press "$(wait_window "Tarvic Usage")" Return
-[ "$(wait_exit)" = 0 ] || fail "exit status of the handed-over run; $(cat "$WORK/out")"
-[ -z "$(TARVIC_STANDBY=1 "$TARVIC" </dev/null 2>&1)" ] || fail "a tarvic let go said something"
-out=$(printf 'Q:' | TARVIC_STANDBY=1 "$TARVIC" 2>&1) && fail "a broken hand-over ended well: $out"
-grep -q "not a drive and a medium" <<<"$out" || fail "a broken hand-over: $out"
-no_windows
+# Started ahead by tarvic-watch and handed a drive and a medium, it is the run for that
+# drive; let go, it ends quietly; handed anything else, it says so.
+mkdir -p "$WORK/disc"
+printf '[autorun]\r\nopen=ran.sh\r\n' >"$WORK/disc/autorun.inf"
+printf '#!/bin/sh\npwd >"%s"\n' "$WORK/ran" >"$WORK/disc/ran.sh" && chmod +x "$WORK/disc/ran.sh"
+map_drive R "$WORK/disc"
+printf 'R:\n/dev/sr9\n' | TARVIC_STANDBY=1 "$TARVIC" || fail "handed R: it failed"
+wait_file "$WORK/ran"
+[ "$(cat "$WORK/ran")" = "$WORK/disc" ] && [ -z "$(TARVIC_STANDBY=1 "$TARVIC" </dev/null 2>&1)" ] || fail "ran in $(cat "$WORK/ran")"
+out=$(printf 'R:' | TARVIC_STANDBY=1 "$TARVIC" 2>&1) && fail "a broken hand-over ended well: $out"
+[[ "$out" == *"not a drive and a medium"* ]] || fail "a broken hand-over: $out"
 echo "PASS a tarvic started ahead runs what it is handed, and nothing else"
