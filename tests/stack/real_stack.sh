@@ -1,34 +1,18 @@
 #!/usr/bin/env bash
 # The real udisks2 stack for tests: systemd-udevd, a system bus and udisksd.
-#
-#   tests/stack/real_stack.sh COMMAND [ARGS...]
-#       starts what is not running yet, runs COMMAND with DBUS_SYSTEM_BUS_ADDRESS
-#       set to the bus udisksd serves, then stops exactly what it started (by process
-#       id) and exits with COMMAND's status. When the stack cannot start it says why
-#       on stderr and exits 1: a test run through it fails, it never passes unchecked.
-#
-#   . tests/stack/real_stack.sh      (from a bash test script)
-#       defines real_stack_start (returns non-zero and says why on failure) and
-#       real_stack_stop (also set as the EXIT trap by real_stack_start; a script
-#       that sets its own EXIT trap calls real_stack_stop from it).
-#
-# A part that already runs is used and left alone: the machine's udevd when it
-# answers a ping, the machine's system bus when it answers, a udisksd that owns
-# its name on that bus. What is missing is started here, which needs root:
-# udevd in the foreground (in the background of this shell), a dbus-daemon on a
-# private socket with the system bus's own policy files but no service activation,
-# and /usr/libexec/udisks2/udisksd. Readiness is awaited with a deadline
-# (REAL_STACK_DEADLINE seconds, 20 by default).
-#
-# The stack is global to the machine (loop devices, /media/<user>), so the whole
-# run holds /tmp/tarvic-real-stack.lock; a caller that already holds it, e.g. under
-# `flock /tmp/tarvic-real-stack.lock ctest ...`, passes it on and is not waited for.
-# In ctest such tests carry RESOURCE_LOCK real_udisks_stack.
-#
-# Helpers for the tests themselves, once the stack runs:
-#   make_ext4_image FOLDER IMAGE [LABEL]   an ext4 image holding FOLDER's files
-#   release_loops [LOOP...] [-- IMAGE...]  unmounts and detaches them and every loop of IMAGE
-# Loop devices a test attaches are the test's to detach.
+#   tests/stack/real_stack.sh COMMAND [ARGS...]   runs COMMAND with DBUS_SYSTEM_BUS_ADDRESS
+#       naming udisksd's bus, then stops exactly what it started (by process id); exits
+#       with COMMAND's status, or 1 (saying why) when the stack cannot start.
+#   . tests/stack/real_stack.sh                   (from bash) real_stack_start, which also
+#       sets real_stack_stop as the EXIT trap (call it from a trap of your own).
+# What already runs is used and left alone (udevd answering a ping, the system bus,
+# udisksd owning its name); what is missing is started here, as root: udevd, a private
+# dbus-daemon with the system bus's policy and no activation, udisksd. Readiness is
+# awaited for REAL_STACK_DEADLINE seconds (20). The stack is the machine's, so a run
+# holds /tmp/tarvic-real-stack.lock (passed on by a caller that holds it already; in
+# ctest, RESOURCE_LOCK real_udisks_stack).
+# For the tests: make_ext4_image FOLDER IMAGE [LABEL]; release_loops [LOOP...] [-- IMAGE...]
+# unmounts and detaches loop devices and those of the images. A test detaches its own.
 
 REAL_STACK_LOCK=/tmp/tarvic-real-stack.lock
 REAL_STACK_DIR=
@@ -78,6 +62,7 @@ real_stack_launch() {
 }
 
 real_stack_alive() { kill -0 "${REAL_STACK_PIDS[-1]}" 2>/dev/null; }
+real_stack_gone() { ! kill -0 "$1" 2>/dev/null; }
 
 real_stack_fail() {
     local log=$1
@@ -157,15 +142,11 @@ real_stack_start() {
 }
 
 real_stack_stop() {
-    local i pid n
+    local i pid
     for ((i = ${#REAL_STACK_PIDS[@]} - 1; i >= 0; i--)); do
         pid=${REAL_STACK_PIDS[i]}
         kill "$pid" 2>/dev/null || continue
-        for n in $(seq 50); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        if kill -0 "$pid" 2>/dev/null; then
+        if ! real_stack_wait 5 real_stack_gone "$pid"; then
             real_stack_say "${REAL_STACK_NAMES[i]} ($pid) did not end on SIGTERM; killing it"
             kill -KILL "$pid" 2>/dev/null
         fi
@@ -188,12 +169,9 @@ real_stack_stop() {
 }
 
 make_ext4_image() {
-    local folder=$1 image=$2 label=${3:-TARVIC}
-    local kib
-    kib=$(du -sk "$folder" | cut -f1)
-    local out
+    local folder=$1 image=$2 label=${3:-TARVIC} out
     rm -f "$image"
-    out=$(mkfs.ext4 -q -F -L "$label" -d "$folder" "$image" "$((kib + 4096))K" 2>&1) \
+    out=$(mkfs.ext4 -q -F -L "$label" -d "$folder" "$image" "$(($(du -sk "$folder" | cut -f1) + 4096))K" 2>&1) \
         || { echo "mkfs.ext4 of $folder: $out" >&2; return 1; }
 }
 
