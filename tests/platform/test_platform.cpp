@@ -51,12 +51,11 @@ static void put(const QString &path, const QByteArray &content, mode_t mode)
     ::chmod(QFile::encodeName(path).constData(), mode);
 }
 
-// Under the returned root: drive E: (disc/) with E:\tools current; without a disc
-// F: (an empty folder), G: (a missing folder) and H: (a device); and PATH a:b::c:d where a holds a data file, b a folder, c and d programs
-// (c also wine and xdg-open).
+// The drives of mapDrives under the returned root, E: (disc/) with E:\tools current; and
+// PATH a:b::c:d where a holds a data file, b a folder, c and d programs (c also wine and xdg-open).
 static QString setUp(TestEnv &env)
 {
-    const QString root = QFileInfo(env.configHome()).canonicalFilePath() + u'/';
+    const QString root = QFileInfo(mapDrives(env)).canonicalPath() + u'/';
     const QByteArray out = "'" + QFile::encodeName(root) + "record'";
     // The signal lines are read first: dash clears its mask once it has forked.
     const QByteArray recorder = "#!/bin/sh\nPATH=/usr/bin:/bin\n"
@@ -69,17 +68,12 @@ static QString setUp(TestEnv &env)
         put(root + QLatin1StringView(p), recorder, 0755);
     put(root + u"a/tarvic-p"_s, "#!/bin/sh\n", 0644);
     makeFolder(root + u"b/tarvic-p"_s);
-    for (const char *p : {"disc/setup.exe", "disc/C:\\x.exe"})
+    for (const char *p : {"disc/install.exe", "disc/C:\\x.exe"})
         put(root + QLatin1StringView(p), "MZ\x90\0"_ba, 0644);   // wine needs no execute permission
     // A shell that ran either anyway would leave the record.
     put(root + u"disc/noexec.sh"_s, "#!/bin/sh\n: >" + out + "\n", 0644);
     put(root + u"disc/garbage.sh"_s, ": >" + out + "\n", 0755);
     put(root + u"disc/badbang.sh"_s, "#!/nonexistent/shell\n", 0755);
-    env.mapDrive(u'e', root + u"disc"_s);
-    env.mapDrive(u'f', root + u"empty"_s);
-    makeFolder(root + u"empty"_s);
-    env.mapDrive(u'g', root + u"gone"_s);
-    env.mapDevice(u'h', root + u"sr9"_s);   // no node: the device layer reports no disc
     env.paths().ChDir(u"E:\\tools"_s);
     env.paths().ChDrive(u"E:"_s);
     qputenv("PATH", QFile::encodeName(u"%1a:%1b::%1c:%1d"_s.arg(root)));
@@ -386,17 +380,17 @@ private Q_SLOTS:
         QTest::newRow("a bare name with blanks in the current folder") << "my rec.sh" << 1 << "%Rdisc/tools/my rec.sh";
         QTest::newRow("PATH: a data file and a folder passed over, the first program wins") << "tarvic-p a" << 1 << "%Rc/tarvic-p|a";
         QTest::newRow("the current folder before PATH") << "tarvic-q" << 1 << "%Rdisc/tools/tarvic-q";
-        QTest::newRow("wine, normal window") << "E:\\setup.exe /s \"a b\"" << 1 << "%Rc/wine|%Rdisc/setup.exe|/s|a b";
-        QTest::newRow("wine, minimised") << "E:\\SETUP.EXE" << 2 << "%Rc/wine|start|/min|/unix|%Rdisc/setup.exe";
+        QTest::newRow("wine, normal window") << "E:\\install.exe /s \"a b\"" << 1 << "%Rc/wine|%Rdisc/install.exe|/s|a b";
+        QTest::newRow("wine, minimised") << "E:\\INSTALL.EXE" << 2 << "%Rc/wine|start|/min|/unix|%Rdisc/install.exe";
         QTest::newRow("a file as itself, its name no path") << "[%Rdisc/C:\\x.exe]" << 2 << "%Rc/wine|start|/min|/unix|%Rdisc/C:\\x.exe";
         QTest::newRow("a file as itself, blanks and all") << "[%Rdisc/tools/my rec.sh]" << 2 << "%Rdisc/tools/my rec.sh";
         QTest::newRow("explorer E: opens the root, not the current folder") << "explorer E:" << 1 << "%Rc/xdg-open|%Rdisc";
         QTest::newRow("EXPLORER.EXE, a folder with blanks in another case") << "EXPLORER.EXE e:\\MY TOOLS" << 1 << "%Rc/xdg-open|%Rdisc/my tools";
         QTest::newRow("explorer alone opens the current folder") << "explorer" << 1 << "%Rc/xdg-open|%Rdisc/tools";
         // The file manager says that a drive is empty; where there is no folder to show, nothing starts.
-        QTest::newRow("explorer, no disc: the drive's folder") << "explorer F:" << 1 << "%Rc/xdg-open|%Rempty";
-        QTest::newRow("explorer, the drive's folder is gone") << "explorer G:" << 1 << "nothing";
-        QTest::newRow("explorer, a device drive without a disc") << "explorer h:\\setup" << 1 << "nothing";
+        QTest::newRow("explorer, no disc: the drive's folder") << "explorer G:" << 1 << "%Rc/xdg-open|%Rempty";
+        QTest::newRow("explorer, the drive's folder is gone") << "explorer H:" << 1 << "nothing";
+        QTest::newRow("explorer, a device drive without a disc") << "explorer j:\\setup" << 1 << "nothing";
 
         QTest::newRow("missing file") << "E:\\nothing.sh a" << 1 << "53|File not found: E:\\nothing.sh (No such file or directory)";
         QTest::newRow("missing interpreter") << "E:\\badbang.sh" << 1 << "53|File not found: the interpreter that %Rdisc/badbang.sh names (No such file or directory)";
@@ -404,7 +398,7 @@ private Q_SLOTS:
         QTest::newRow("no program format") << "E:\\garbage.sh" << 1 << "5|Invalid procedure call or argument: %Rdisc/garbage.sh (Exec format error)";
         QTest::newRow("a folder") << "E:\\tools" << 1 << "5|Invalid procedure call or argument: E:\\tools (Is a directory)";
         QTest::newRow("empty") << " \t" << 1 << "5|Invalid procedure call or argument: the command line is empty";
-        QTest::newRow("a Windows program without wine") << "E:\\setup.exe /s" << 2 << "5|Wine is needed to start the Windows program %Rdisc/setup.exe (there is no wine on PATH)";
+        QTest::newRow("a Windows program without wine") << "E:\\install.exe /s" << 2 << "5|Wine is needed to start the Windows program %Rdisc/install.exe (there is no wine on PATH)";
         QTest::newRow("explorer, a missing folder") << "explorer E:\\nowhere" << 1 << "76|Path not found: E:\\nowhere";
         QTest::newRow("explorer, no such drive") << "explorer Q:" << 1 << "68|Device unavailable: there is no drive Q: in the drive map";
         QTest::newRow("explorer without xdg-open") << "explorer E:" << 1 << "5|xdg-open is needed to open E:\\ in the file manager (there is no xdg-open on PATH)";

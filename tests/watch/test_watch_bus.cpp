@@ -64,12 +64,9 @@ class WatchBusTest : public QObject
     bool said(const QString &line, int times = 1)
     {
         QDeadlineTimer deadline(Deadline);
-        while (m_log.count(line) < times) {
-            if (deadline.hasExpired() || (m_watch.state() == QProcess::NotRunning && !m_watch.bytesAvailable()))
-                break;
-            m_watch.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+        while (m_log.count(line) < times && !deadline.hasExpired()
+               && (m_watch.bytesAvailable() || m_watch.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())))))
             m_log += QString::fromUtf8(m_watch.readAll());
-        }
         if (m_log.count(line) >= times)
             return true;
         qWarning().noquote() << "waited in vain for" << times << "x" << line << "; the watcher said:\n" << m_log;
