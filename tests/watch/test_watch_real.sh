@@ -31,6 +31,8 @@ said() { grep -cF -- "$1" "$work/watch.log" || true; }
 said_at_least() { [ "$(said "$2")" -ge "$1" ]; }
 # waits_for COUNT TEXT: until the watcher has said TEXT COUNT times
 waits_for() { real_stack_wait 20 said_at_least "$1" "$2" || fail "never said '$2' $1 times"; }
+# start_watch COUNT: a watcher afresh, the COUNTth of this run
+start_watch() { stop_watch; "$watch" 2>>"$work/watch.log" & watch_pid=$!; waits_for "$1" "watching udisks2 on the system bus"; }
 attach() { udisksctl loop-setup --no-user-interaction -r -f "$1" | sed -n 's/.* as \(\/dev\/loop[0-9]*\)\.$/\1/p'; }
 # detach LOOP: as an eject does, whatever the watcher mounted ahead goes too (a mounted
 # loop device is only marked to go when it is unmounted)
@@ -46,8 +48,9 @@ detach() {
 }
 
 mkdir -p "$work/config/tarvic/drives" "$work/game"
-# Where tarvic marks the drive it handles, for the watcher to see.
-export XDG_RUNTIME_DIR=$work/runtime
+# Where tarvic marks the drive it handles, for the watcher to see; no screen needed for a
+# disc whose program starts.
+export XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen WATCH_RECORD=$work/ran
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 printf '[autorun]\r\nopen=setup.sh\r\n' >"$work/game/autorun.inf"
 printf '#!/bin/sh\necho ran >>"$WATCH_RECORD.runs"\npwd -P >"$WATCH_RECORD.tmp" && mv "$WATCH_RECORD.tmp" "$WATCH_RECORD"\n' \
@@ -56,11 +59,8 @@ chmod +x "$work/game/setup.sh"
 make_ext4_image "$work/game" "$work/game.img" GAME
 ln -s "$work/game.img" "$work/config/tarvic/drives/e::"
 
-# The real tarvic beside the watcher, with the disc's autorun program; no screen needed
-# for a disc whose program starts.
-XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen WATCH_RECORD=$work/ran "$watch" 2>"$work/watch.log" &
-watch_pid=$!
-waits_for 1 "watching udisks2 on the system bus"
+# The real tarvic beside the watcher, with the disc's autorun program.
+start_watch 1
 # Every Mount that udisks2 is asked for, by anyone.
 dbus-monitor --system "type='method_call',interface='org.freedesktop.UDisks2.Filesystem',member='Mount'" \
     >"$work/mounts" 2>&1 &
@@ -92,8 +92,7 @@ waits_for 1 "E: $loop taken out"
 rm -f "$work/ran" "$work/ran.runs"
 pids=()
 for letter in E: E: F:; do
-    XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen WATCH_RECORD=$work/ran \
-        timeout 60 "$(dirname "$watch")/tarvic" "$letter" 2>>"$work/tarvic.log" &
+    timeout 60 "$(dirname "$watch")/tarvic" "$letter" 2>>"$work/tarvic.log" &
     pids+=($!)
 done
 for pid in "${pids[@]}"; do wait "$pid" || fail "a tarvic failed: $(cat "$work/tarvic.log")"; done
@@ -125,11 +124,7 @@ while [ -n "\$n" ] && [ -n "\$(cat "/sys/block/\$n/loop/backing_file" 2>/dev/nul
 exec "$(dirname "$watch")/tarvic" "\$@"
 EOF
 chmod +x "$work/late-tarvic"
-stop_watch
-XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen WATCH_RECORD=$work/ran TARVIC_WATCH_PROGRAM=$work/late-tarvic \
-    "$watch" 2>>"$work/watch.log" &
-watch_pid=$!
-waits_for 2 "watching udisks2 on the system bus"
+TARVIC_WATCH_PROGRAM=$work/late-tarvic start_watch 2
 starts=$(said "starting tarvic E:")
 ended() { [ "$(said "that tarvic-watch saw arrive is gone")" -ge "$(($(said "starting tarvic E:") - starts))" ]; }
 for round in 1 2 3 4 5 6; do
