@@ -218,14 +218,10 @@ private Q_SLOTS:
         DrivePaths &paths = env.paths();
         Pellor pellor(paths);
         const auto cwdIs = [](const QString &p) { return QDir::currentPath() == QDir(p).canonicalPath(); };
-        const auto failure = [&paths](bool drive, const QString &arg) {
-            try { drive ? paths.ChDrive(arg) : paths.ChDir(arg); } catch (const RuntimeError &e) { return e.number(); }
-            return 0;
-        };
-        QCOMPARE(failure(true, u"Q:"_s), 68);
-        QCOMPARE(failure(true, u"G:"_s), 71);
-        QCOMPARE(failure(false, u"E:\\nothing"_s), 76);
-        QCOMPARE(failure(false, u"E:\\escape"_s), 76);
+        QCOMPARE(errorOf([&] { paths.ChDrive(u"Q:"_s); }).left(3), u"68:"_s);
+        QCOMPARE(errorOf([&] { paths.ChDrive(u"G:"_s); }).left(3), u"71:"_s);
+        QCOMPARE(errorOf([&] { paths.ChDir(u"E:\\nothing"_s); }).left(3), u"76:"_s);
+        QCOMPARE(errorOf([&] { paths.ChDir(u"E:\\escape"_s); }).left(3), u"76:"_s);
         QVERIFY(!paths.currentDrive());
 
         // A folder set on a drive that is not current is where the drive starts.

@@ -89,10 +89,8 @@ private Q_SLOTS:
         QTest::newRow("device no letter maps") << u"M"_s << request.arg(u"F:"_s);
         QTest::newRow("/x") << u"/x"_s << usage.arg(u"/X"_s);
         QTest::newRow("no such path") << u"/nonexistent/tarvic"_s << usage.arg(u"/N"_s);
-        QTest::newRow("URI of another host")
-            << u"file://elsewhere/media/x"_s << error.arg(u"file://elsewhere/media/x is on elsewhere, not on this machine"_s);
-        QTest::newRow("URI of nothing")
-            << u"file:///nonexistent/tarvic"_s << error.arg(u"file:///nonexistent/tarvic is no folder and no block device"_s);
+        QTest::newRow("URI of another host") << u"file://elsewhere/media/x"_s << error.arg(u"file://elsewhere/media/x is on elsewhere, not on this machine"_s);
+        QTest::newRow("URI of nothing") << u"file:///nonexistent/tarvic"_s << error.arg(u"file:///nonexistent/tarvic is no folder and no block device"_s);
         QTest::newRow("escaped slash") << u"file://U%2Fx"_s << error.arg(u"file://U%2Fx is no file URI of this machine"_s);
     }
 
@@ -176,16 +174,14 @@ private Q_SLOTS:
         };
         const QString all = u"%A|%V|%S"_s, programs = u",setup.exe,My Setup.exe,Bin/Install.exe"_s;
         const QString autorun = u"autorun.inf=[autorun]\nopen="_s, chooser = u"frmTarvic: My Setup.exe, setup.exe"_s;
-        row("audio CD", u"Track01.CDA"_s, all, {}, u"%A (1) in %S"_s);
         row("video DVD, start-in folder on another drive", u"video_ts/"_s, u"%A|%V|m:\\sub"_s, {}, u"%V (1) in %M/Sub"_s);
-        row("audio before video and autorun", u"track01.cda,VIDEO_TS/,"_s + autorun + u"setup.exe"_s + programs, all, {}, u"%A (1) in %S"_s);
+        row("audio CD before video and autorun", u"Track01.CDA,VIDEO_TS/,"_s + autorun + u"setup.exe"_s + programs, all, {}, u"%A (1) in %S"_s);
         row("video before autorun", u"VIDEO_TS/,"_s + autorun + u"setup.exe"_s + programs, all, {}, u"%V (1) in %S"_s);
         row("start-in folder missing", u"track01.cda"_s, u"%A|%V|/nonexistent"_s, {}, u"%A (1) in %W"_s);
         row("no player, Yes", u"track01.cda"_s, u"||"_s, {Mb::Yes}, AskAudio + u" | frmConfigure"_s);
         row("a player with arguments, No", u"track01.cda"_s, u"%A --cd|%V|"_s, {Mb::No}, AskAudio);
         row("video player gone, Yes", u"VIDEO_TS/"_s, u"%A|/nonexistent/video|"_s, {Mb::Yes}, AskVideo + u" | frmConfigure"_s);
-        row("autorun.inf in other cases", u"AUTORUN.INF=[AutoRun]\r\nOPEN=bin\\install.exe"_s + programs, all, {},
-            u"E:\\bin\\install.exe (1) in %E"_s);
+        row("autorun.inf in other cases", u"AUTORUN.INF=[AutoRun]\r\nOPEN=bin\\install.exe"_s + programs, all, {}, u"E:\\bin\\install.exe (1) in %E"_s);
         row("a leading backslash and blanks", autorun + u"\\My Setup.exe"_s + programs, all, {}, u"E:\\\\My Setup.exe (1) in %E"_s);
         row("open= with arguments", autorun + u"setup.exe /s"_s + programs, all, {}, chooser);
         row("open= missing", autorun + u"missing.exe"_s + programs, all, {}, chooser);

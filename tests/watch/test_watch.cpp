@@ -73,6 +73,7 @@ struct Watch
 
     Watch()
     {
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(env.newFolder(u"run"_s)));   // where the marks of letters being handled are
         test::touch(QFile::decodeName(e), "disc");
         test::touch(QFile::decodeName(other), "disc");
         QFile::link(QFile::decodeName(e), images + u"/link.img"_s);
@@ -134,15 +135,7 @@ struct Watch
 class WatchTest : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_runtime;   // where the marks of letters being handled are
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_runtime.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
-    }
-
     void mediumIsJudgedByWhatKindOfDeviceItIs_data()
     {
         QTest::addColumn<QVariantMap>("blockProperties");

@@ -37,24 +37,12 @@ class WatchBusTest : public QObject
                 u"add block_devices/sdb Block Device=%1 Drive=drives/stick Size=0"_s.arg(path(u"sdb"_s))};
     }
 
-    QProcessEnvironment watchEnvironment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, m_bus.address);
-        env.insert(u"XDG_CONFIG_HOME"_s, path(u"config"_s));
-        env.insert(u"TARVIC_WATCH_PROGRAM"_s, QStringLiteral(WATCH_RECORDER));
-        env.insert(u"WATCH_RECORD"_s, path(u"started"_s));
-        env.insert(u"XDG_RUNTIME_DIR"_s, path(u"runtime"_s));
-        return env;
-    }
-
     // Ends the watcher there is, if any, and starts one afresh; true once it watches.
     bool startWatch(const QStringList &args = {})
     {
         m_watch.kill();
         m_watch.waitForFinished();
         m_log.clear();
-        m_watch.setProcessEnvironment(watchEnvironment());
         m_watch.setReadChannel(QProcess::StandardError);
         m_watch.start(QStringLiteral(TARVIC_WATCH), args);
         return said(u"watching udisks2 on the system bus"_s);
@@ -85,10 +73,14 @@ class WatchBusTest : public QObject
     }
 
 private Q_SLOTS:
+    // Every watcher inherits its bus, its configuration, its runtime folder and its tarvic.
     void initTestCase()
     {
         QVERIFY(QDir().mkdir(path(u"runtime"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path(u"runtime"_s)));   // ours, the same as the watcher's
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path(u"runtime"_s)));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(path(u"config"_s)));
+        qputenv("TARVIC_WATCH_PROGRAM", WATCH_RECORDER);
+        qputenv("WATCH_RECORD", QFile::encodeName(path(u"started"_s)));
         tarvic::test::makeFolder(path(u"config/tarvic/drives"_s));
         QVERIFY(QFile::link(path(u"sr0"_s), path(u"config/tarvic/drives/d::"_s)));
     }
@@ -97,6 +89,7 @@ private Q_SLOTS:
     {
         QFile::remove(path(u"started"_s));
         QVERIFY(m_bus.start(path(u"bus"_s)));
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address.toUtf8());
         QVERIFY(m_udisks.start(m_bus.address, machine()));
         QVERIFY(startWatch());
     }
@@ -174,7 +167,6 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, args);
         QProcess p;
-        p.setProcessEnvironment(watchEnvironment());
         p.start(QStringLiteral(TARVIC_WATCH), args);
         QVERIFY(p.waitForFinished(Deadline));
         QTEST(p.exitCode(), "status");
