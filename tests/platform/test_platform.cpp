@@ -1,10 +1,6 @@
 // The platform on real temporary folders: the drive map, drive status, path rules and
-// the current drive and directory; the mark that a tarvic is handling a letter (where
-// it is kept, who shares it, that the kernel drops it with its holder, that a folder
-// or file put in its way by someone else neither marks a letter nor keeps the mark
-// from being made); starting programs for real, where one recording script stands for
-// the players, the disc's programs, wine and xdg-open, and writes down where it ran,
-// what it inherited, its $0 and its arguments.
+// the current drive and directory; the mark that a tarvic is handling a letter; starting
+// programs for real, where one recording script stands for every program started.
 #include "components/pellor.h"
 #include "platform/drive_lock.h"
 #include "platform/runtime_error.h"
@@ -52,7 +48,9 @@ static void put(const QString &path, const QByteArray &content, mode_t mode)
 }
 
 // The drives of mapDrives under the returned root, E: (disc/) with E:\tools current; and
-// PATH a:b::c:d where a holds a data file, b a folder, c and d programs (c also wine and xdg-open).
+// PATH a:b::c:d where a holds a data file, b a folder, c and d programs (c also wine and
+// xdg-open). The recording script writes down where it ran, what it inherited, its $0
+// and its arguments.
 static QString setUp(TestEnv &env)
 {
     const QString root = QFileInfo(mapDrives(env)).canonicalPath() + u'/';
@@ -203,12 +201,7 @@ private Q_SLOTS:
         path.replace(u"@DISC@"_s, mapDrives(env));
         Pellor pellor(env.paths());
         const QString name = QFileInfo(QFile::decodeName(env.paths().resolve(path).native)).fileName();
-        QString reached;
-        if (pellor.FileExists(path))
-            reached = name;
-        else if (pellor.FolderExists(path))
-            reached = name + u'/';
-        QCOMPARE(reached, found);
+        QCOMPARE(pellor.FileExists(path) ? name : pellor.FolderExists(path) ? name + u'/' : QString(), found);
     }
 
     void currentDriveAndDirectory()
@@ -229,9 +222,8 @@ private Q_SLOTS:
         paths.ChDrive(u"E:\\whatever"_s);
         QCOMPARE(paths.currentDrive(), std::optional<QChar>(u'E'));
         QVERIFY(cwdIs(e + u"/Sub"_s));
-        QVERIFY(pellor.FileExists(u"deeper\\PROG.EXE"_s));
-        QVERIFY(pellor.FileExists(u"\\autorun.inf"_s));
-        QVERIFY(pellor.FileExists(u"E:deeper\\prog.exe"_s));
+        QVERIFY(pellor.FileExists(u"deeper\\PROG.EXE"_s) && pellor.FileExists(u"\\autorun.inf"_s)
+                && pellor.FileExists(u"E:deeper\\prog.exe"_s));
         // "E:" alone is the drive's current folder, not its root; each drive keeps its own.
         paths.ChDir(u"Deeper"_s);
         paths.ChDir(u"E:"_s);
@@ -265,9 +257,12 @@ private Q_SLOTS:
 
     void heldWhileAnyHolderHoldsIt()
     {
+        DriveLock first, second;
+        // Letters only, A to Z in either case: nothing else is held, nor makes anything.
+        for (const QChar c : QList<QChar>{u'/', u'1', QChar(0xc4), u':', u'[', QChar()})
+            QVERIFY(!first.hold(c) && !DriveLock::isHeld(c));
         QVERIFY(!DriveLock::isHeld(u'E'));
         QVERIFY(!QFileInfo::exists(path(u"run/tarvic"_s)));   // asking makes nothing
-        DriveLock first, second;
         QVERIFY(first.hold(u'e'));
         QVERIFY(DriveLock::isHeld(u'E') && DriveLock::isHeld(u'e') && !DriveLock::isHeld(u'F'));
         QVERIFY(second.hold(u'E'));   // "tarvic E:" typed twice: both run
@@ -277,14 +272,6 @@ private Q_SLOTS:
         QVERIFY(!DriveLock::isHeld(u'E'));
         QVERIFY(first.hold(u'E'));   // asking took it for a moment only
         QVERIFY(marked(u'Z') && marked(u'a'));
-    }
-
-    void onlyLettersAreMarked()
-    {
-        DriveLock lock;
-        for (const QChar c : QList<QChar>{u'/', u'1', QChar(0xc4), u':', u'[', QChar()})
-            QVERIFY(!lock.hold(c) && !DriveLock::isHeld(c));
-        QCOMPARE(listing(path(u"run/tarvic"_s)), QStringList());
     }
 
     // A link where the folder goes, to a folder that holds a mark of its own: the mark
@@ -348,8 +335,7 @@ private Q_SLOTS:
         QVERIFY(QDir(fallback()).removeRecursively());
         touch(fallback());
         touch(disc + u"/autorun.inf"_s, "[autorun]\r\nopen=setup.sh\r\n");
-        touch(disc + u"/setup.sh"_s, "#!/bin/sh\necho ran >\"$0.ran\"\n");
-        QVERIFY(QFile::setPermissions(disc + u"/setup.sh"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        put(disc + u"/setup.sh"_s, "#!/bin/sh\necho ran >\"$0.ran\"\n", 0700);
         tarvic.start(QStringLiteral(TARVIC_BINARY), {u"E:"_s});
         QVERIFY(tarvic.waitForFinished(10000));
         QCOMPARE(tarvic.exitCode(), 0);

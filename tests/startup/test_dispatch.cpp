@@ -1,7 +1,5 @@
 // The start-up on real folders, device nodes and a real settings file: the target
-// drive, the usage box byte for byte, configuration mode, the drive of a medium a
-// desktop hands over; then the media dispatch: which box, which program, in which
-// working folder, and which window is left.
+// drive, then the media dispatch: which box, which program, which window is left.
 #include "support/test_env.h"
 
 #include <QtTest>

@@ -16,12 +16,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString cd = u"/org/freedesktop/UDisks2/drives/cd"_s;
-const QString sr0 = u"/org/freedesktop/UDisks2/block_devices/sr0"_s;
-const QString stick = u"/org/freedesktop/UDisks2/drives/stick"_s;
-const QString sdb1 = u"/org/freedesktop/UDisks2/block_devices/sdb1"_s;
-const QString loop0 = u"/org/freedesktop/UDisks2/block_devices/loop0"_s;
-const QString loop1 = u"/org/freedesktop/UDisks2/block_devices/loop1"_s;
+const QString drivePath = u"/org/freedesktop/UDisks2/drives/"_s, blockPath = u"/org/freedesktop/UDisks2/block_devices/"_s;
+const QString cd = drivePath + u"cd"_s, stick = drivePath + u"stick"_s;
+const QString sr0 = blockPath + u"sr0"_s, sdb1 = blockPath + u"sdb1"_s, loop0 = blockPath + u"loop0"_s, loop1 = blockPath + u"loop1"_s;
 
 QVariantMap block(const QByteArray &device, const QString &drive, quint64 size,
                   const QList<QByteArray> &links = {}, quint64 number = 0)
@@ -81,11 +78,6 @@ struct Watch
         env.mapDevice(u'E', images + u"/link.img"_s);   // an image, through a link
         env.mapDevice(u'F', u"/dev/sdb1"_s);
     }
-    int add(const QString &object, const InterfaceMap &interfaces)
-    {
-        watch.objects().addInterfaces(object, interfaces);
-        return watch.look();
-    }
     int set(const QString &object, const QString &interface, const QVariantMap &changed)
     {
         watch.objects().changeProperties(object, interface, changed, {});
@@ -107,11 +99,11 @@ struct Watch
         {u"out"_s, [this] { return set(cd, Udisks::Drive, media(false)); }},
         {u"blank"_s, [this] { return set(cd, Udisks::Drive, media(true, true, 0, 0, true)); }},
         {u"size"_s, [this] { return set(sr0, Udisks::Block, {{u"Size"_s, 650000000ull}}); }},
-        {u"fs"_s, [this] { return add(sr0, {{Udisks::Filesystem, {}}}); }},
+        {u"fs"_s, [this] { return watch.objects().addInterfaces(sr0, {{Udisks::Filesystem, {}}}), watch.look(); }},
         {u"avail"_s, [this] { return set(cd, Udisks::Drive, {{u"MediaAvailable"_s, true}}); }},
         {u"label"_s, [this] { return set(sr0, Udisks::Block, {{u"IdLabel"_s, u"DISC"_s}}); }},
         {u"pulled"_s, [this] { return watch.objects().removeInterfaces(sr0, {Udisks::Block}), watch.look(); }},
-        {u"plugged"_s, [this] { return add(sr0, {{Udisks::Block, block("/dev/sr0", cd, 1)}}); }},
+        {u"plugged"_s, [this] { return watch.objects().addInterfaces(sr0, {{Udisks::Block, block("/dev/sr0", cd, 1)}}), watch.look(); }},
         {u"stranger"_s, [this] { return set(sr0.chopped(1) + u'z', Udisks::Block, {{u"Size"_s, 1000ull}}); }},
         {u"fail"_s, [this] { return launches = false, 0; }},
         {u"ok"_s, [this] { return launches = true, 0; }},
@@ -186,9 +178,7 @@ private Q_SLOTS:
         w.env.mapDrive(u'G', w.images);   // a folder entry names no device
         showLoop(w.sysBlock, u"loop3"_s, w.e);
         showLoop(w.sysBlock, u"loop4"_s, w.other);
-        const auto letter = [&](const BlockDevice &b) {
-            return letterOf(DriveMap(w.env.mapFolder()).entries(), b, w.sysBlock).value_or(u'-');
-        };
+        const auto letter = [&](const BlockDevice &b) { return letterOf(DriveMap(w.env.mapFolder()).entries(), b, w.sysBlock).value_or(u'-'); };
         QCOMPARE(letter({u"/b"_s, "/dev/sr0", {}, 0, 0, u"/"_s, {}}), u'D');
         QCOMPARE(letter({u"/b"_s, "/dev/sdc1", {"/dev/disk/by-label/STICK"}, 0, 0, u"/"_s, {}}), u'S');
         QCOMPARE(letter({u"/b"_s, "/dev/loop3", {}, 0, 0, u"/"_s, w.e}), u'E');

@@ -8,12 +8,8 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
 constexpr int Deadline = 10000;   // ms; every wait ends as soon as its effect is seen
 const QString DiscIn = u"set drives/cd Drive MediaAvailable=true Optical=true OpticalNumDataTracks=1"_s;
-
-} // namespace
 
 class WatchBusTest : public QObject
 {

@@ -20,10 +20,7 @@ cleanup() {
     real_stack_stop
     rm -rf "$work"
 }
-fail() {
-    { echo "FAIL: $*"; echo "the watcher said:"; sed 's/^/    /' "$work/watch.log"; } >&2
-    exit 1
-}
+fail() { { echo "FAIL: $*"; echo "the watcher said:"; sed 's/^/    /' "$work/watch.log"; } >&2; exit 1; }
 real_stack_start || { cleanup; exit 1; }
 trap cleanup EXIT
 
@@ -36,14 +33,10 @@ start_watch() { stop_watch; "$watch" 2>>"$work/watch.log" & watch_pid=$!; waits_
 attach() { udisksctl loop-setup --no-user-interaction -r -f "$1" | sed -n 's/.* as \(\/dev\/loop[0-9]*\)\.$/\1/p'; }
 # detach LOOP: as an eject does, whatever the watcher mounted ahead goes too (a mounted
 # loop device is only marked to go when it is unmounted)
-detach() {
-    udisksctl loop-delete --no-user-interaction -b "$1" >/dev/null || return 1
-    local point
-    for _ in $(seq 50); do
-        [ -n "$(cat "/sys/block/${1#/dev/}/loop/backing_file" 2>/dev/null)" ] || return 0
-        for point in $(findmnt --noheadings --output TARGET --source "$1"); do umount "$point" 2>/dev/null || true; done
-        sleep 0.1
-    done
+detach() { udisksctl loop-delete --no-user-interaction -b "$1" >/dev/null && real_stack_wait 5 let_go "$1"; }
+let_go() {
+    [ -n "$(cat "/sys/block/${1#/dev/}/loop/backing_file" 2>/dev/null)" ] || return 0
+    for point in $(findmnt --noheadings --output TARGET --source "$1"); do umount "$point" 2>/dev/null || true; done
     return 1
 }
 
@@ -104,8 +97,7 @@ loop=${attached[0]}
 [ "$(grep -c "by another tarvic, which handles it" "$work/tarvic.log")" = 2 ] \
     || fail "not the two other runs left the disc to the first: $(cat "$work/tarvic.log")"
 waits_for 1 "image in $loop: "
-[ "$(said "image in $loop: tarvic is already handling")" = 1 ] \
-    || fail "the watcher did not leave the image that tarvic attached to it"
+[ "$(said "image in $loop: tarvic is already handling")" = 1 ] || fail "the watcher did not leave the image that tarvic attached to it"
 real_stack_wait 20 test -s "$work/ran.runs" || fail "the disc's program did not run"
 [ "$(said "starting tarvic")" = 1 ] && [ "$(cat "$work/ran.runs")" = ran ] \
     || fail "the disc's program ran $(wc -l <"$work/ran.runs") times"
