@@ -166,8 +166,7 @@ private Q_SLOTS:
         p.start(QStringLiteral(TARVIC_WATCH), args);
         QVERIFY(p.waitForFinished(Deadline));
         QTEST(p.exitCode(), "status");
-        const QString gotOut = QString::fromUtf8(p.readAllStandardOutput());
-        const QString gotErr = QString::fromUtf8(p.readAllStandardError());
+        const QString gotOut = QString::fromUtf8(p.readAllStandardOutput()), gotErr = QString::fromUtf8(p.readAllStandardError());
         QFETCH(QString, out);
         QFETCH(QString, err);
         QVERIFY2(out.isEmpty() ? gotOut.isEmpty() : gotOut.startsWith(out), qPrintable(gotOut));

@@ -55,8 +55,7 @@ ln -s "$work/game.img" "$work/config/tarvic/drives/e::"
 # The real tarvic beside the watcher, with the disc's autorun program.
 start_watch 1
 # Every Mount that udisks2 is asked for, by anyone.
-dbus-monitor --system "type='method_call',interface='org.freedesktop.UDisks2.Filesystem',member='Mount'" \
-    >"$work/mounts" 2>&1 &
+dbus-monitor --system "type='method_call',interface='org.freedesktop.UDisks2.Filesystem',member='Mount'" >"$work/mounts" 2>&1 &
 monitor_pid=$!
 real_stack_wait 10 grep -q NameAcquired "$work/mounts" || fail "dbus-monitor did not start: $(cat "$work/mounts")"
 loop=$(attach "$work/game.img")
@@ -94,13 +93,11 @@ loops+=("${attached[@]}")
 [ "${#attached[@]}" = 1 ] || fail "the image is attached ${#attached[@]} times"
 loop=${attached[0]}
 [ "$(findmnt --noheadings --output TARGET --source "$loop" | wc -l)" = 1 ] || fail "mounted more than once: $(findmnt --source "$loop")"
-[ "$(grep -c "by another tarvic, which handles it" "$work/tarvic.log")" = 2 ] \
-    || fail "not the two other runs left the disc to the first: $(cat "$work/tarvic.log")"
+[ "$(grep -c "by another tarvic, which handles it" "$work/tarvic.log")" = 2 ] || fail "not the two other runs left the disc to the first: $(cat "$work/tarvic.log")"
 waits_for 1 "image in $loop: "
 [ "$(said "image in $loop: tarvic is already handling")" = 1 ] || fail "the watcher did not leave the image that tarvic attached to it"
 real_stack_wait 20 test -s "$work/ran.runs" || fail "the disc's program did not run"
-[ "$(said "starting tarvic")" = 1 ] && [ "$(cat "$work/ran.runs")" = ran ] \
-    || fail "the disc's program ran $(wc -l <"$work/ran.runs") times"
+[ "$(said "starting tarvic")" = 1 ] && [ "$(cat "$work/ran.runs")" = ran ] || fail "the disc's program ran $(wc -l <"$work/ran.runs") times"
 echo "PASS three tarvic at once for one image beside the watcher attached and mounted it once and ran the disc's program once"
 
 # Taken out right after it went in, round after round: the tarvic that the watcher
