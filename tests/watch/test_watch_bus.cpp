@@ -119,6 +119,7 @@ private Q_SLOTS:
         QVERIFY(said(u"watching udisks2 on the system bus"_s, 3));
         QVERIFY(m_udisks.send(DiscIn));
         QVERIFY(said(u"starting tarvic D:"_s, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(tarvic::test::bytesOf(path(u"started"_s)), "D:\nD:\n"_ba, Deadline);   // both started, none late
     }
 
     void onceEndsAfterTheNextStart()
