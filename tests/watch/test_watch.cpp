@@ -18,12 +18,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString cd = u"/org/freedesktop/UDisks2/drives/cd"_s;
-const QString sr0 = u"/org/freedesktop/UDisks2/block_devices/sr0"_s;
-const QString stick = u"/org/freedesktop/UDisks2/drives/stick"_s;
-const QString sdb1 = u"/org/freedesktop/UDisks2/block_devices/sdb1"_s;
-const QString loop0 = u"/org/freedesktop/UDisks2/block_devices/loop0"_s;
-const QString loop1 = u"/org/freedesktop/UDisks2/block_devices/loop1"_s;
+const QString drivePath = u"/org/freedesktop/UDisks2/drives/"_s, blockPath = u"/org/freedesktop/UDisks2/block_devices/"_s;
+const QString cd = drivePath + u"cd"_s, stick = drivePath + u"stick"_s;
+const QString sr0 = blockPath + u"sr0"_s, sdb1 = blockPath + u"sdb1"_s, loop0 = blockPath + u"loop0"_s, loop1 = blockPath + u"loop1"_s;
 
 QVariantMap block(const QByteArray &device, const QString &drive, quint64 size,
                   const QList<QByteArray> &links = {}, quint64 number = 0)
@@ -47,7 +44,7 @@ void showLoop(const QString &sysBlock, const QString &name, const QByteArray &fi
     test::touch(sysBlock + u'/' + name + u"/dev"_s, "7:0\n");
 }
 
-// The machine of every scenario: a CD drive, an empty loop device, a USB stick's partition.
+// What udisks2 first shows of the machine: a CD drive, an empty loop device, a USB stick's partition.
 QMap<QString, InterfaceMap> machine(bool discIn = false)
 {
     return {{cd, {{Udisks::Drive, media(discIn, discIn, 0, discIn ? 1 : 0)}}},
@@ -57,6 +54,8 @@ QMap<QString, InterfaceMap> machine(bool discIn = false)
             {sdb1, {{Udisks::Block, block("/dev/sdb1", stick, 8000000)}}}};
 }
 
+// The machine of every scenario, d:: its CD drive, e:: an image, f:: its USB stick's
+// partition; its steps by name, each giving the count of starts that look() reported.
 struct Watch
 {
     test::TestEnv env;   // a private drive map
@@ -64,17 +63,22 @@ struct Watch
     int launched = 0;    // of those, the starts that did not fail
     QStringList log;
     bool launches = true;
-    QList<QByteArray> opticalDrives;
-    QString sysBlock = env.newFolder(u"sys/block"_s);
-    InsertionWatch watch{[this] { return DriveMap(env.mapFolder(), [this] { return opticalDrives; }).entries(); },
+    QString sysBlock = env.newFolder(u"sys/block"_s), images = env.newFolder(u"images"_s);
+    QByteArray e = QFile::encodeName(images + u"/e.img"_s), other = QFile::encodeName(images + u"/other.img"_s);
+    DriveLock tarvic;   // the mark of a tarvic E:
+    InsertionWatch watch{[this] { return DriveMap(env.mapFolder()).entries(); },
                          [this](QChar letter, const BlockDevice &) { return started << letter, launched += launches, launches; },
                          [this](const QString &line) { log << line; }, DriveLock::isHeld, sysBlock};
 
-    // udisks2's first answer: the machine, with or without a disc in the CD drive.
-    int begin(bool discIn = false)
+    Watch()
     {
-        watch.replaceAll(machine(discIn));
-        return watch.look();
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(env.newFolder(u"run"_s)));   // where the marks of letters being handled are
+        test::touch(QFile::decodeName(e), "disc");
+        test::touch(QFile::decodeName(other), "disc");
+        QFile::link(QFile::decodeName(e), images + u"/link.img"_s);
+        env.mapDevice(u'D', u"/dev/sr0"_s);
+        env.mapDevice(u'E', images + u"/link.img"_s);   // an image, through a link
+        env.mapDevice(u'F', u"/dev/sdb1"_s);
     }
     int set(const QString &object, const QString &interface, const QVariantMap &changed)
     {
@@ -88,6 +92,36 @@ struct Watch
                                              {Udisks::Loop, {{u"BackingFile"_s, file + '\0'}}}});
         return look ? watch.look() : 0;
     }
+    const QMap<QString, std::function<int()>> steps{
+        // udisks2's first answer: the machine, with or without a disc in the CD drive.
+        {u"start in"_s, [this] { return watch.replaceAll(machine(true)), watch.look(); }},
+        {u"start"_s, [this] { return watch.replaceAll(machine(false)), watch.look(); }},
+        {u"away"_s, [this] { return watch.forget(), 0; }},
+        {u"in"_s, [this] { return set(cd, Udisks::Drive, media(true, true, 0, 1)); }},
+        {u"out"_s, [this] { return set(cd, Udisks::Drive, media(false)); }},
+        {u"blank"_s, [this] { return set(cd, Udisks::Drive, media(true, true, 0, 0, true)); }},
+        {u"size"_s, [this] { return set(sr0, Udisks::Block, {{u"Size"_s, 650000000ull}}); }},
+        {u"fs"_s, [this] { return watch.objects().addInterfaces(sr0, {{Udisks::Filesystem, {}}}), watch.look(); }},
+        {u"avail"_s, [this] { return set(cd, Udisks::Drive, {{u"MediaAvailable"_s, true}}); }},
+        {u"label"_s, [this] { return set(sr0, Udisks::Block, {{u"IdLabel"_s, u"DISC"_s}}); }},
+        {u"pulled"_s, [this] { return watch.objects().removeInterfaces(sr0, {Udisks::Block}), watch.look(); }},
+        {u"plugged"_s, [this] { return watch.objects().addInterfaces(sr0, {{Udisks::Block, block("/dev/sr0", cd, 1)}}), watch.look(); }},
+        {u"stranger"_s, [this] { return set(sr0.chopped(1) + u'z', Udisks::Block, {{u"Size"_s, 1000ull}}); }},
+        {u"fail"_s, [this] { return launches = false, 0; }},
+        {u"ok"_s, [this] { return launches = true, 0; }},
+        {u"attach e"_s, [this] { return attach(loop0, e); }},
+        {u"attach other"_s, [this] { return attach(loop0, other); }},
+        {u"swap e"_s, [this] { return showLoop(sysBlock, u"loop0"_s, e), set(loop0, Udisks::Loop, {{u"BackingFile"_s, e + '\0'}}); }},
+        {u"size 0"_s, [this] { return set(loop0, Udisks::Block, {{u"Size"_s, 0ull}}); }},
+        {u"size 4096"_s, [this] { return set(loop0, Udisks::Block, {{u"Size"_s, 4096ull}}); }},
+        {u"unfile"_s, [this] { return set(loop0, Udisks::Loop, {{u"BackingFile"_s, QByteArray()}}); }},
+        {u"twice"_s, [this] { return attach(loop0, e, false) + attach(loop1, e); }},   // at one moment
+        {u"label loop0"_s, [this] { return set(loop0, Udisks::Block, {{u"IdLabel"_s, u"DISC"_s}}); }},
+        {u"stick"_s, [this] { return set(stick, Udisks::Drive, media(false)) + set(stick, Udisks::Drive, media(true)); }},
+        {u"f::watch"_s, [this] { return test::touch(env.mapFolder() + u"/f::watch"_s), 0; }},
+        {u"g is loop0"_s, [this] { return env.mapDevice(u'G', u"/dev/loop0"_s), 0; }},
+        {u"hold E"_s, [this] { return tarvic.hold(u'e') ? 0 : -1; }},   // a mark not taken spoils the count
+        {u"release"_s, [this] { return tarvic.release(), 0; }}};
 };
 
 } // namespace
@@ -95,15 +129,7 @@ struct Watch
 class WatchTest : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_runtime;   // where the marks of letters being handled are
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_runtime.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
-    }
-
     void mediumIsJudgedByWhatKindOfDeviceItIs_data()
     {
         QTest::addColumn<QVariantMap>("blockProperties");
@@ -149,51 +175,29 @@ private Q_SLOTS:
 
     void driveMapNamesTheBlockDevice()
     {
-        test::TestEnv env;
-        const QString folder = env.newFolder(u"files"_s);
-        const QByteArray image = QFile::encodeName(folder + u"/game.img"_s);
-        test::touch(QFile::decodeName(image), "disc");
-        QVERIFY(QFile::link(QFile::decodeName(image), folder + u"/link.img"_s));
-        test::touch(folder + u"/copy.img"_s, "disc");
-        env.mapDevice(u'D', u"/dev/sr0"_s);
-        env.mapDevice(u'E', folder + u"/link.img"_s);     // an image, through a link
-        env.mapDevice(u'F', u"/dev/disk/by-label/STICK"_s);
-        env.mapDrive(u'G', folder);                       // a folder entry names no device
-        const DriveMap map(env.mapFolder());
-        const QString sys = env.newFolder(u"sys"_s);
-        const QByteArray copy = QFile::encodeName(folder + u"/copy.img"_s);
-        showLoop(sys, u"loop3"_s, image);
-        showLoop(sys, u"loop4"_s, copy);
-        const auto letter = [&](const BlockDevice &b) { return letterOf(map.entries(), b, sys).value_or(u'-'); };
-
+        Watch w;
+        w.env.mapDevice(u'S', u"/dev/disk/by-label/STICK"_s);
+        w.env.mapDrive(u'G', w.images);   // a folder entry names no device
+        showLoop(w.sysBlock, u"loop3"_s, w.e);
+        showLoop(w.sysBlock, u"loop4"_s, w.other);
+        const auto letter = [&](const BlockDevice &b) { return letterOf(DriveMap(w.env.mapFolder()).entries(), b, w.sysBlock).value_or(u'-'); };
         QCOMPARE(letter({u"/b"_s, "/dev/sr0", {}, 0, 0, u"/"_s, {}}), u'D');
-        QCOMPARE(letter({u"/b"_s, "/dev/sdb1", {"/dev/disk/by-label/STICK"}, 0, 0, u"/"_s, {}}), u'F');
-        QCOMPARE(letter({u"/b"_s, "/dev/loop3", {}, 0, 0, u"/"_s, image}), u'E');
-        QCOMPARE(letter({u"/b"_s, "/dev/loop4", {}, 0, 0, u"/"_s, copy}), u'-');   // a copy is another disc
-        QCOMPARE(letter({u"/b"_s, QFile::encodeName(folder), {}, 0, 0, u"/"_s, {}}), u'-');
-
+        QCOMPARE(letter({u"/b"_s, "/dev/sdc1", {"/dev/disk/by-label/STICK"}, 0, 0, u"/"_s, {}}), u'S');
+        QCOMPARE(letter({u"/b"_s, "/dev/loop3", {}, 0, 0, u"/"_s, w.e}), u'E');
+        QCOMPARE(letter({u"/b"_s, "/dev/loop4", {}, 0, 0, u"/"_s, w.other}), u'-');   // a copy is another disc
+        QCOMPARE(letter({u"/b"_s, QFile::encodeName(w.images), {}, 0, 0, u"/"_s, {}}), u'-');
         // By device number: a node of the map's own, made where only the test looks.
         if (::geteuid() != 0)
             QSKIP("mknod needs root: the match by device number is not checked");
-        const QByteArray node = QFile::encodeName(folder + u"/mycd"_s);
+        const QByteArray node = QFile::encodeName(w.images + u"/mycd"_s);
         QVERIFY(::mknod(node.constData(), S_IFBLK | 0600, ::makedev(11, 0)) == 0);
-        env.mapDevice(u'H', QFile::decodeName(node));
+        w.env.mapDevice(u'H', QFile::decodeName(node));
         QCOMPARE(letter({u"/b"_s, "/dev/sr9", {}, ::makedev(11, 0), 0, u"/"_s, {}}), u'H');
         QCOMPARE(letter({u"/b"_s, "/dev/sr8", {}, ::makedev(11, 1), 0, u"/"_s, {}}), u'-');
     }
 
-    void opticalDrivesTakeTheirLettersFromTheMap()
-    {
-        Watch w;
-        w.opticalDrives = {"/dev/sr0"};
-        w.begin();
-        w.set(cd, Udisks::Drive, media(true, true, 0, 1));
-        QCOMPARE(w.started, QList<QChar>{u'D'});
-        QCOMPARE(w.log, QStringList{u"D: disc in /dev/sr0: starting tarvic D:"_s});
-    }
-
-    // Scenarios on the machine with d:: the CD drive, e:: an image, f:: the stick's
-    // partition: the letters started, and a line the watcher says (none at all: "").
+    // Scenarios on the machine of Watch: the letters started, and a line the watcher
+    // says (none at all: "").
     void insertions_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -232,50 +236,10 @@ private Q_SLOTS:
     {
         QFETCH(QStringList, steps);
         Watch w;
-        w.env.mapDevice(u'D', u"/dev/sr0"_s);
-        w.env.mapDevice(u'F', u"/dev/sdb1"_s);
-        const QString images = w.env.newFolder(u"images"_s);
-        test::touch(images + u"/e.img"_s, "disc");
-        test::touch(images + u"/other.img"_s, "disc");
-        w.env.mapDevice(u'E', images + u"/e.img"_s);
-        const QByteArray e = QFile::encodeName(images + u"/e.img"_s), other = QFile::encodeName(images + u"/other.img"_s);
-        DriveLock tarvic;
-        const QMap<QString, std::function<int()>> act{
-            {u"start in"_s, [&] { return w.begin(true); }},
-            {u"start"_s, [&] { return w.begin(false); }},
-            {u"away"_s, [&] { return w.watch.forget(), 0; }},
-            {u"in"_s, [&] { return w.set(cd, Udisks::Drive, media(true, true, 0, 1)); }},
-            {u"out"_s, [&] { return w.set(cd, Udisks::Drive, media(false)); }},
-            {u"blank"_s, [&] { return w.set(cd, Udisks::Drive, media(true, true, 0, 0, true)); }},
-            {u"size"_s, [&] { return w.set(sr0, Udisks::Block, {{u"Size"_s, 650000000ull}}); }},
-            {u"fs"_s, [&] { return w.watch.objects().addInterfaces(sr0, {{Udisks::Filesystem, {}}}), w.watch.look(); }},
-            {u"avail"_s, [&] { return w.set(cd, Udisks::Drive, {{u"MediaAvailable"_s, true}}); }},
-            {u"label"_s, [&] { return w.set(sr0, Udisks::Block, {{u"IdLabel"_s, u"DISC"_s}}); }},
-            {u"pulled"_s, [&] { return w.watch.objects().removeInterfaces(sr0, {Udisks::Block}), w.watch.look(); }},
-            {u"plugged"_s,
-             [&] { return w.watch.objects().addInterfaces(sr0, {{Udisks::Block, block("/dev/sr0", cd, 1)}}), w.watch.look(); }},
-            {u"stranger"_s, [&] { return w.set(sr0.chopped(1) + u'z', Udisks::Block, {{u"Size"_s, 1000ull}}); }},
-            {u"fail"_s, [&] { return w.launches = false, 0; }},
-            {u"ok"_s, [&] { return w.launches = true, 0; }},
-            {u"attach e"_s, [&] { return w.attach(loop0, e); }},
-            {u"attach other"_s, [&] { return w.attach(loop0, other); }},
-            {u"swap e"_s,
-             [&] { return showLoop(w.sysBlock, u"loop0"_s, e), w.set(loop0, Udisks::Loop, {{u"BackingFile"_s, e + '\0'}}); }},
-            {u"size 0"_s, [&] { return w.set(loop0, Udisks::Block, {{u"Size"_s, 0ull}}); }},
-            {u"size 4096"_s, [&] { return w.set(loop0, Udisks::Block, {{u"Size"_s, 4096ull}}); }},
-            {u"unfile"_s, [&] { return w.set(loop0, Udisks::Loop, {{u"BackingFile"_s, QByteArray()}}); }},
-            {u"twice"_s, [&] { return w.attach(loop0, e, false) + w.attach(loop1, e); }},   // at one moment
-            {u"label loop0"_s, [&] { return w.set(loop0, Udisks::Block, {{u"IdLabel"_s, u"DISC"_s}}); }},
-            {u"stick"_s,
-             [&] { return w.set(stick, Udisks::Drive, media(false)) + w.set(stick, Udisks::Drive, media(true)); }},
-            {u"f::watch"_s, [&] { return test::touch(w.env.mapFolder() + u"/f::watch"_s), 0; }},
-            {u"g is loop0"_s, [&] { return w.env.mapDevice(u'G', u"/dev/loop0"_s), 0; }},
-            {u"hold E"_s, [&] { return tarvic.hold(u'e') ? 0 : -1; }},   // a mark not taken spoils the count
-            {u"release"_s, [&] { return tarvic.release(), 0; }}};
         int launched = 0;
         for (const QString &step : steps) {
-            QVERIFY2(act.contains(step), qPrintable(step));
-            launched += act[step]();
+            QVERIFY2(w.steps.contains(step), qPrintable(step));
+            launched += w.steps[step]();
         }
         QTEST(QString(w.started.constData(), w.started.size()), "starts");
         QCOMPARE(launched, w.launched);   // what look() counts is what started
