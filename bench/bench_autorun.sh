@@ -4,8 +4,9 @@
 # the same run, alternating, medians and their ratio.
 #   bench/bench_autorun.sh <tarvic-watch> [insertions of each] [mount_floor]
 # An ext4 image holding autorun.inf (open=run.sh) and run.sh is attached with
-# udisksctl loop-setup; the time runs from just before that call to the start of
-# run.sh. udiskie --automount mounts it and its --notify-command hook runs run.sh
+# udisksctl loop-setup (ATTACH=losetup: by the kernel, and udisks2 learns of it from
+# udev, as of a disc put into a drive); the time runs from just before that call to
+# the start of run.sh. udiskie --automount mounts it and its --notify-command hook runs run.sh
 # from the mount folder, as tarvic does. Both watch all the time, each its own copy
 # of the image: TARVIC is the drive map's e::, UDISKIE one that udiskie's
 # configuration does not ignore. Holds the stack's lock for the whole run.
@@ -17,6 +18,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 watch=${1:?usage: bench_autorun.sh <tarvic-watch> [insertions]}
 insertions=${2:-20}
 floor=${3-}
+attach=${ATTACH:-udisksctl}
 command -v udiskie >/dev/null || { echo "bench_autorun: udiskie is missing (bench/run installs it)" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-bench-autorun.XXXXXX")
@@ -79,8 +81,12 @@ insert() {
     local loop start ran point
     rm -f "$work/ran"
     start=$(us)
-    loop=$(udisksctl loop-setup --no-user-interaction -r -f "$1" | sed -n 's/.* as \(\/dev\/loop[0-9]*\)\.$/\1/p')
-    [ -n "$loop" ] || fail "udisksctl did not attach $1"
+    if [ "$attach" = losetup ]; then
+        loop=$(losetup --find --show --read-only "$1")
+    else
+        loop=$(udisksctl loop-setup --no-user-interaction -r -f "$1" | sed -n 's/.* as \(\/dev\/loop[0-9]*\)\.$/\1/p')
+    fi
+    [ -n "$loop" ] || fail "$attach did not attach $1"
     loops+=("$loop")
     real_stack_wait 20 test -s "$work/ran" || fail "run.sh of $1 did not start"
     ran=$(cat "$work/ran")
@@ -128,9 +134,9 @@ say() {
     local t u
     t=$(median <"$work/$2.ms")
     u=$(median <"$work/udiskie.ms")
-    awk -v what="$1" -v t="$t" -v u="$u" -v n="$insertions" -v target="$3" \
+    awk -v attach="$attach" -v what="$1" -v t="$t" -v u="$u" -v n="$insertions" -v target="$3" \
         -v tmin="$(sort -n "$work/$2.ms" | head -n1)" -v tmax="$(sort -n "$work/$2.ms" | tail -n1)" 'BEGIN {
-        printf "bench_autorun: insertion to the disc'"'"'s program, medians of %d insertions each: %s %.1f ms (min %.1f, max %.1f), udiskie + hook %.1f ms: %.2fx%s\n", n, what, t, tmin, tmax, u, t / u, target }'
+        printf "bench_autorun: insertion (%s) to the disc'"'"'s program, medians of %d insertions each: %s %.1f ms (min %.1f, max %.1f), udiskie + hook %.1f ms: %.2fx%s\n", attach, n, what, t, tmin, tmax, u, t / u, target }'
 }
 
 alternate tarvic
