@@ -126,7 +126,7 @@ void closeAllBut(int keep)
 }
 
 // Runs in the grandchild, after fork: only async-signal-safe calls from here on.
-[[noreturn]] void becomeProgram(char *const argv[], char *const envp[], int errorFd, int devNull, bool quiet = false)
+[[noreturn]] void becomeProgram(char *const argv[], char *const envp[], int errorFd, int stdinFd, bool quiet = false)
 {
     // Its own session: a hang-up or Ctrl-C meant for us does not reach the program.
     ::setsid();
@@ -141,9 +141,9 @@ void closeAllBut(int keep)
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
 
-    if (devNull == 0)
+    if (stdinFd == 0)
         ::fcntl(0, F_SETFD, 0);
-    else if (::dup2(devNull, 0) < 0) {
+    else if (::dup2(stdinFd, 0) < 0) {
         const int e = errno;
         [[maybe_unused]] auto w = ::write(errorFd, &e, sizeof e);
         ::_exit(127);
@@ -199,8 +199,8 @@ void spawnDetached(const QList<QByteArray> &argv, const QList<QByteArray> &envir
             throw invalidCall(QStringLiteral("cannot start %1 (%2)").arg(name, systemReason(e)));
         }
     }
-    const int devNull = input >= 0 ? ::fcntl(input, F_DUPFD_CLOEXEC, 3) : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (devNull < 0) {
+    const int stdinFd = input >= 0 ? ::fcntl(input, F_DUPFD_CLOEXEC, 3) : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (stdinFd < 0) {
         const int e = errno;
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
@@ -212,7 +212,7 @@ void spawnDetached(const QList<QByteArray> &argv, const QList<QByteArray> &envir
     if (child == 0) {
         const pid_t grandchild = ::fork();
         if (grandchild == 0)
-            becomeProgram(args.data(), envp.data(), pipeFds[1], devNull);
+            becomeProgram(args.data(), envp.data(), pipeFds[1], stdinFd);
         if (grandchild < 0) {
             const int e = errno;
             [[maybe_unused]] auto w = ::write(pipeFds[1], &e, sizeof e);
@@ -221,7 +221,7 @@ void spawnDetached(const QList<QByteArray> &argv, const QList<QByteArray> &envir
     }
     const int forkErrno = errno;
     ::close(pipeFds[1]);
-    ::close(devNull);
+    ::close(stdinFd);
     if (child < 0) {
         ::close(pipeFds[0]);
         throw invalidCall(QStringLiteral("cannot start %1 (%2)").arg(name, systemReason(forkErrno)));

@@ -124,11 +124,8 @@ struct Rig
     // /dev/loopN showing `backing` (below the test's folders; none: detached).
     void loop(int n, const QString &backing, const QByteArray &offset = "0", const QByteArray &sizeLimit = "0")
     {
-        const QString at = sys + u"/loop%1"_s.arg(n), file = env.configHome() + u"/folders/"_s + backing;
-        touch(at + u"/loop/backing_file"_s, backing.isEmpty() ? QByteArray() : QFile::encodeName(file) + '\n');
-        touch(at + u"/loop/offset"_s, offset + '\n');
-        touch(at + u"/loop/sizelimit"_s, sizeLimit + '\n');
-        touch(at + u"/dev"_s, "7:" + QByteArray::number(n) + '\n');
+        const QString file = env.configHome() + u"/folders/"_s + backing;
+        showLoop(sys, u"loop%1"_s.arg(n), backing.isEmpty() ? QByteArray() : QFile::encodeName(file), offset, sizeLimit);
     }
     QByteArray loopMounted(int n, const QByteArray &at)
     {

@@ -41,6 +41,16 @@ QStringList listing(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+void showLoop(const QString &sysBlock, const QString &name, const QByteArray &file, const QByteArray &offset,
+              const QByteArray &sizeLimit)
+{
+    const QString at = sysBlock + QLatin1Char('/') + name;
+    touch(at + QStringLiteral("/loop/backing_file"), file.isEmpty() ? QByteArray() : file + '\n');
+    touch(at + QStringLiteral("/loop/offset"), offset + '\n');
+    touch(at + QStringLiteral("/loop/sizelimit"), sizeLimit + '\n');
+    touch(at + QStringLiteral("/dev"), "7:" + name.mid(4).toLatin1() + '\n');
+}
+
 QString errorOf(const std::function<void()> &f)
 {
     try {

@@ -30,6 +30,10 @@ void makeFolder(const QString &path);
 QByteArray bytesOf(const QString &path);
 // Every entry of a folder, hidden ones too, by name.
 QStringList listing(const QString &folder);
+// A loop device as /sys/block (here `sysBlock`) shows it: `name` ("loop3", device 7:3)
+// showing `file` (none: nothing attached) from `offset` on, at most `sizeLimit` bytes (0: all).
+void showLoop(const QString &sysBlock, const QString &name, const QByteArray &file, const QByteArray &offset = "0",
+              const QByteArray &sizeLimit = "0");
 // "number: description" of the RuntimeError f throws; empty if none.
 QString errorOf(const std::function<void()> &f);
 // Root writes where permission bits say no: an owner for whom they count.

@@ -35,15 +35,6 @@ QVariantMap media(bool available, bool optical = false, uint audio = 0, uint dat
             {u"OpticalNumDataTracks"_s, data}, {u"OpticalBlank"_s, blank}};
 }
 
-// What /sys/block shows of a loop device: `file` from `offset` on, no size limit.
-void showLoop(const QString &sysBlock, const QString &name, const QByteArray &file, const QByteArray &offset = "0")
-{
-    test::touch(sysBlock + u'/' + name + u"/loop/backing_file"_s, file + '\n');
-    test::touch(sysBlock + u'/' + name + u"/loop/offset"_s, offset + '\n');
-    test::touch(sysBlock + u'/' + name + u"/loop/sizelimit"_s, "0\n");
-    test::touch(sysBlock + u'/' + name + u"/dev"_s, "7:0\n");
-}
-
 // What udisks2 first shows of the machine: a CD drive, an empty loop device, a USB stick's partition.
 QMap<QString, InterfaceMap> machine(bool discIn = false)
 {
@@ -87,7 +78,7 @@ struct Watch
     }
     int attach(const QString &loop, const QByteArray &file, bool look = true)
     {
-        showLoop(sysBlock, loop.section(u'/', -1), file);
+        test::showLoop(sysBlock, loop.section(u'/', -1), file);
         watch.objects().addInterfaces(loop, {{Udisks::Block, block("/dev/" + loop.section(u'/', -1).toUtf8(), u"/"_s, 4096)},
                                              {Udisks::Loop, {{u"BackingFile"_s, file + '\0'}}}});
         return look ? watch.look() : 0;
@@ -111,7 +102,7 @@ struct Watch
         {u"ok"_s, [this] { return launches = true, 0; }},
         {u"attach e"_s, [this] { return attach(loop0, e); }},
         {u"attach other"_s, [this] { return attach(loop0, other); }},
-        {u"swap e"_s, [this] { return showLoop(sysBlock, u"loop0"_s, e), set(loop0, Udisks::Loop, {{u"BackingFile"_s, e + '\0'}}); }},
+        {u"swap e"_s, [this] { return test::showLoop(sysBlock, u"loop0"_s, e), set(loop0, Udisks::Loop, {{u"BackingFile"_s, e + '\0'}}); }},
         {u"size 0"_s, [this] { return set(loop0, Udisks::Block, {{u"Size"_s, 0ull}}); }},
         {u"size 4096"_s, [this] { return set(loop0, Udisks::Block, {{u"Size"_s, 4096ull}}); }},
         {u"unfile"_s, [this] { return set(loop0, Udisks::Loop, {{u"BackingFile"_s, QByteArray()}}); }},
@@ -178,8 +169,8 @@ private Q_SLOTS:
         Watch w;
         w.env.mapDevice(u'S', u"/dev/disk/by-label/STICK"_s);
         w.env.mapDrive(u'G', w.images);   // a folder entry names no device
-        showLoop(w.sysBlock, u"loop3"_s, w.e);
-        showLoop(w.sysBlock, u"loop4"_s, w.other);
+        test::showLoop(w.sysBlock, u"loop3"_s, w.e);
+        test::showLoop(w.sysBlock, u"loop4"_s, w.other);
         const auto letter = [&](const BlockDevice &b) { return letterOf(DriveMap(w.env.mapFolder()).entries(), b, w.sysBlock).value_or(u'-'); };
         QCOMPARE(letter({u"/b"_s, "/dev/sr0", {}, 0, 0, u"/"_s, {}}), u'D');
         QCOMPARE(letter({u"/b"_s, "/dev/sdc1", {"/dev/disk/by-label/STICK"}, 0, 0, u"/"_s, {}}), u'S');
