@@ -7,7 +7,7 @@ TOP=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6 fonts-dejavu-core
     gcc-mingw-w64-x86-64 gcc-mingw-w64-i686)
 # x11-utils and openbox: a window manager and its frame extents for the windows' test;
-# udisks2 to util-linux: the real udisks2 stack of tests/stack and its images (systemd for busctl
+# udisks2 to util-linux: the real udisks2 stack of tests/stack and its images (systemd for its udevd
 # and systemd-analyze, which looks up the user unit's manual page with man-db);
 # wine and wine64: the Wine drive group (tests/wine); acl and attr: a saved file keeps its ACL and attributes;
 # libglib2.0-bin: gio launch of the installed desktop entry.

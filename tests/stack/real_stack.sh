@@ -1,18 +1,13 @@
 #!/usr/bin/env bash
 # The real udisks2 stack for tests: systemd-udevd, a system bus and udisksd.
-#   tests/stack/real_stack.sh COMMAND [ARGS...]   runs COMMAND with DBUS_SYSTEM_BUS_ADDRESS
-#       naming udisksd's bus, then stops exactly what it started (by process id); exits
-#       with COMMAND's status, or 1 (saying why) when the stack cannot start.
-#   . tests/stack/real_stack.sh                   (from bash) real_stack_start, which also
-#       sets real_stack_stop as the EXIT trap (call it from a trap of your own).
-# What already runs is used and left alone (udevd answering a ping, the system bus,
-# udisksd owning its name); what is missing is started here, as root: udevd, a private
-# dbus-daemon with the system bus's policy and no activation, udisksd. Readiness is
-# awaited for REAL_STACK_DEADLINE seconds (20). The stack is the machine's, so a run
-# holds /tmp/tarvic-real-stack.lock (passed on by a caller that holds it already; in
-# ctest, RESOURCE_LOCK real_udisks_stack).
-# For the tests: make_ext4_image FOLDER IMAGE [LABEL]; release_loops [LOOP...] [-- IMAGE...]
-# unmounts and detaches loop devices and those of the images. A test detaches its own.
+#   tests/stack/real_stack.sh COMMAND [ARGS...]   runs COMMAND on that stack's bus, then stops
+#       exactly what it started (by process id); COMMAND's status, or 1 if the stack cannot start.
+#   . tests/stack/real_stack.sh                   real_stack_start (which sets real_stack_stop as
+#       the EXIT trap: call it from a trap of your own), real_stack_wait, make_ext4_image FOLDER
+#       IMAGE [LABEL], release_loops [LOOP...] [-- IMAGE...] (unmounts and detaches those).
+# What runs already is used and left alone; what is missing is started, as root (dbus-daemon
+# with the system bus's policy and no activation). The stack is the machine's: a run holds
+# /tmp/tarvic-real-stack.lock (in ctest, RESOURCE_LOCK real_udisks_stack too).
 
 REAL_STACK_LOCK=/tmp/tarvic-real-stack.lock
 REAL_STACK_DIR=
@@ -24,14 +19,6 @@ REAL_STACK_HAD_BUS=${DBUS_SYSTEM_BUS_ADDRESS+set}
 
 real_stack_say() { echo "real udisks2 stack: $*" >&2; }
 
-real_stack_holding_lock() {
-    local fd
-    for fd in /proc/$$/fd/*; do
-        [ "$(readlink "$fd" 2>/dev/null)" = "$REAL_STACK_LOCK" ] && return 0
-    done
-    return 1
-}
-
 # real_stack_wait SECONDS COMMAND... : until COMMAND succeeds, or false at the deadline
 real_stack_wait() {
     local deadline=$((SECONDS + $1))
@@ -42,74 +29,55 @@ real_stack_wait() {
     done
 }
 
-real_stack_bus_answers() {
-    timeout 5 dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.GetId >/dev/null 2>&1
+real_stack_ask() {
+    timeout 5 dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus "org.freedesktop.DBus.$@" 2>/dev/null
 }
-
-real_stack_udisks_owned() {
-    timeout 5 dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.UDisks2 2>/dev/null | grep -q 'boolean true'
-}
-
-# real_stack_launch NAME LOG COMMAND... : starts COMMAND in the background and records its pid
-real_stack_launch() {
-    local name=$1 log=$2
-    shift 2
-    "$@" </dev/null >>"$log" 2>&1 &
-    REAL_STACK_PIDS+=($!)
-    REAL_STACK_NAMES+=("$name")
-}
-
+real_stack_bus_answers() { real_stack_ask GetId >/dev/null; }
+real_stack_udisks_owned() { real_stack_ask NameHasOwner string:org.freedesktop.UDisks2 | grep -q 'boolean true'; }
 real_stack_alive() { kill -0 "${REAL_STACK_PIDS[-1]}" 2>/dev/null; }
 real_stack_gone() { ! kill -0 "$1" 2>/dev/null; }
 
+# real_stack_launch NAME COMMAND... : starts COMMAND in the background, its log in the stack's folder
+real_stack_launch() {
+    "${@:2}" </dev/null >>"$REAL_STACK_DIR/$1.log" 2>&1 &
+    REAL_STACK_PIDS+=($!)
+    REAL_STACK_NAMES+=("$1")
+}
+
+# real_stack_fail NAME WHY : says why, with the last words of NAME's log
 real_stack_fail() {
-    local log=$1
-    shift
-    real_stack_say "$*"
-    if [ -n "$log" ] && [ -s "$log" ]; then
-        real_stack_say "its last words:"
-        tail -n 15 "$log" | sed 's/^/    /' >&2
-    fi
+    real_stack_say "$2"
+    [ -s "$REAL_STACK_DIR/$1.log" ] && { real_stack_say "its last words:"; tail -n 15 "$REAL_STACK_DIR/$1.log" | sed 's/^/    /' >&2; }
     return 1
 }
 
-real_stack_need() {
-    local tool
-    for tool in "$@"; do
-        [ -x "$tool" ] || command -v "$tool" >/dev/null 2>&1 \
+real_stack_start() {
+    local deadline=${REAL_STACK_DEADLINE:-20} tool fd root=yes
+    for tool in dbus-daemon dbus-send udevadm losetup mkfs.ext4 timeout flock /lib/systemd/systemd-udevd /usr/libexec/udisks2/udisksd; do
+        command -v "$tool" >/dev/null 2>&1 \
             || { real_stack_say "$tool is missing (scripts/test installs udisks2, udev, dbus, e2fsprogs, systemd)"; return 1; }
     done
-}
-
-real_stack_start() {
-    local deadline=${REAL_STACK_DEADLINE:-20}
-    real_stack_need dbus-daemon dbus-send busctl udevadm losetup mkfs.ext4 timeout flock \
-        /lib/systemd/systemd-udevd /usr/libexec/udisks2/udisksd || return 1
-    if ! real_stack_holding_lock; then
+    # A caller that holds the lock already passes it on.
+    for fd in /proc/$$/fd/*; do [ "$(readlink "$fd" 2>/dev/null)" = "$REAL_STACK_LOCK" ] && break; fd=; done
+    if [ -z "$fd" ]; then
         [ -e "$REAL_STACK_LOCK" ] || : >>"$REAL_STACK_LOCK"
         exec {REAL_STACK_LOCK_FD}<"$REAL_STACK_LOCK" || { real_stack_say "cannot open $REAL_STACK_LOCK"; return 1; }
         flock -w 900 "$REAL_STACK_LOCK_FD" || { real_stack_say "$REAL_STACK_LOCK stayed taken for 15 minutes"; return 1; }
     fi
     trap real_stack_stop EXIT
     REAL_STACK_DIR=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-stack.XXXXXX") || return 1
-    local root=yes
     [ "$(id -u)" -eq 0 ] || root=
 
     # udevd: udisks2 learns of devices, loop devices included, from its database.
     if ! timeout 5 udevadm control --ping >/dev/null 2>&1; then
         [ -n "$root" ] || { real_stack_say "udevd does not run and only root may start it"; return 1; }
         [ -d /run/udev ] || REAL_STACK_MADE_RUN_UDEV=yes
-        real_stack_launch udevd "$REAL_STACK_DIR/udevd.log" /lib/systemd/systemd-udevd
-        real_stack_wait "$deadline" udevadm control --ping \
-            || { real_stack_fail "$REAL_STACK_DIR/udevd.log" "systemd-udevd did not answer within $deadline s"; return 1; }
+        real_stack_launch udevd /lib/systemd/systemd-udevd
+        real_stack_wait "$deadline" udevadm control --ping || { real_stack_fail udevd "systemd-udevd did not answer within $deadline s"; return 1; }
     fi
 
     # The system bus: the machine's when it answers, else a private one.
-    if [ -z "$REAL_STACK_HAD_BUS" ] && [ -S /run/dbus/system_bus_socket ]; then
-        export DBUS_SYSTEM_BUS_ADDRESS=unix:path=/run/dbus/system_bus_socket
-    fi
+    [ -z "$REAL_STACK_HAD_BUS" ] && [ -S /run/dbus/system_bus_socket ] && export DBUS_SYSTEM_BUS_ADDRESS=unix:path=/run/dbus/system_bus_socket
     if [ -z "${DBUS_SYSTEM_BUS_ADDRESS-}" ] || ! real_stack_bus_answers; then
         [ -n "$root" ] || { real_stack_say "no system bus answers and only root may start one for udisksd"; return 1; }
         local conf=$REAL_STACK_DIR/system.conf socket=$REAL_STACK_DIR/system_bus_socket
@@ -121,22 +89,16 @@ real_stack_start() {
             -e '/<standard_system_servicedirs\/>/d' -e '/<servicehelper>/d' -e '/selinux_root_relative/d' \
             -e 's|<includedir>system.d</includedir>|<includedir>/usr/share/dbus-1/system.d</includedir>|' \
             /usr/share/dbus-1/system.conf >"$conf" || { real_stack_say "cannot write $conf"; return 1; }
-        real_stack_launch dbus-daemon "$REAL_STACK_DIR/dbus.log" dbus-daemon --config-file="$conf" --nofork --nopidfile
+        real_stack_launch dbus dbus-daemon --config-file="$conf" --nofork --nopidfile
         export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$socket
-        real_stack_wait "$deadline" real_stack_bus_answers \
-            || { real_stack_fail "$REAL_STACK_DIR/dbus.log" "the private system bus did not answer within $deadline s"; return 1; }
+        real_stack_wait "$deadline" real_stack_bus_answers || { real_stack_fail dbus "the private system bus did not answer within $deadline s"; return 1; }
     fi
 
     if ! real_stack_udisks_owned; then
         [ -n "$root" ] || { real_stack_say "udisksd does not run and only root may start it"; return 1; }
-        real_stack_launch udisksd "$REAL_STACK_DIR/udisksd.log" /usr/libexec/udisks2/udisksd
-        local until=$((SECONDS + deadline))
-        until real_stack_udisks_owned; do
-            real_stack_alive || { real_stack_fail "$REAL_STACK_DIR/udisksd.log" "udisksd ended at start"; return 1; }
-            [ "$SECONDS" -ge "$until" ] \
-                && { real_stack_fail "$REAL_STACK_DIR/udisksd.log" "udisksd did not take its bus name within $deadline s"; return 1; }
-            sleep 0.1
-        done
+        real_stack_launch udisksd /usr/libexec/udisks2/udisksd
+        real_stack_wait "$deadline" eval 'real_stack_udisks_owned || ! real_stack_alive'
+        real_stack_udisks_owned || { real_stack_fail udisksd "udisksd $(real_stack_alive && echo "did not take its bus name within $deadline s" || echo "ended at start")"; return 1; }
     fi
     return 0
 }
@@ -146,24 +108,17 @@ real_stack_stop() {
     for ((i = ${#REAL_STACK_PIDS[@]} - 1; i >= 0; i--)); do
         pid=${REAL_STACK_PIDS[i]}
         kill "$pid" 2>/dev/null || continue
-        if ! real_stack_wait 5 real_stack_gone "$pid"; then
-            real_stack_say "${REAL_STACK_NAMES[i]} ($pid) did not end on SIGTERM; killing it"
-            kill -KILL "$pid" 2>/dev/null
-        fi
+        real_stack_wait 5 real_stack_gone "$pid" \
+            || { real_stack_say "${REAL_STACK_NAMES[i]} ($pid) did not end on SIGTERM; killing it"; kill -KILL "$pid" 2>/dev/null; }
         wait "$pid" 2>/dev/null || true
     done
-    REAL_STACK_PIDS=()
-    REAL_STACK_NAMES=()
+    REAL_STACK_PIDS=() REAL_STACK_NAMES=()
     # A udevd we started leaves its database behind; the machine had none.
-    if [ -n "$REAL_STACK_MADE_RUN_UDEV" ]; then rm -rf /run/udev; fi
-    REAL_STACK_MADE_RUN_UDEV=
-    if [ -n "$REAL_STACK_DIR" ]; then rm -rf "$REAL_STACK_DIR"; fi
-    REAL_STACK_DIR=
+    [ -z "$REAL_STACK_MADE_RUN_UDEV" ] || rm -rf /run/udev
+    [ -z "$REAL_STACK_DIR" ] || rm -rf "$REAL_STACK_DIR"
+    REAL_STACK_MADE_RUN_UDEV= REAL_STACK_DIR=
     if [ -n "$REAL_STACK_HAD_BUS" ]; then export DBUS_SYSTEM_BUS_ADDRESS=$REAL_STACK_OLD_BUS; else unset DBUS_SYSTEM_BUS_ADDRESS; fi
-    if [ -n "${REAL_STACK_LOCK_FD-}" ]; then
-        exec {REAL_STACK_LOCK_FD}>&-
-        unset REAL_STACK_LOCK_FD
-    fi
+    if [ -n "${REAL_STACK_LOCK_FD-}" ]; then exec {REAL_STACK_LOCK_FD}>&-; unset REAL_STACK_LOCK_FD; fi
     trap - EXIT
     return 0
 }
