@@ -1,6 +1,4 @@
-# Tests on the real udisks2 stack (tests/stack/real_stack.sh): global to the machine,
-# so one at a time.
-# Device drives on the real stack: images and loop devices mounted by the real udisksd.
+# Device drives on the real udisks2 stack (tests/stack/real_stack.sh), one test at a time.
 add_executable(test_real_stack ${CMAKE_CURRENT_SOURCE_DIR}/stack/test_real_stack.cpp)
 target_link_libraries(test_real_stack PRIVATE tarvic_testsupport)
 target_compile_definitions(test_real_stack PRIVATE REAL_STACK_SH="${CMAKE_CURRENT_SOURCE_DIR}/stack/real_stack.sh")

@@ -13,14 +13,3 @@ add_test(NAME wine_test_drive COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/wine/test
 set_tests_properties(wine_test_drive PROPERTIES TIMEOUT 600 RESOURCE_LOCK real_udisks_stack
     ENVIRONMENT "TARVIC=$<TARGET_FILE:tarvic>;TARVIC_BUILD=${CMAKE_BINARY_DIR};PROBE=${CMAKE_CURRENT_BINARY_DIR}/wine/probe.exe")
 
-# Every other test that starts a Windows program meets a stand-in for wine, or none:
-# a prefix that does not exist keeps tarvic from the user's own prefix and record.
-function(tarvic_no_wine_prefix)
-    get_directory_property(all TESTS)
-    foreach(test ${all})
-        if(NOT test STREQUAL wine_test_drive)
-            set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "WINEPREFIX=/nonexistent/tarvic-test-wine-prefix")
-        endif()
-    endforeach()
-endfunction()
-cmake_language(DEFER CALL tarvic_no_wine_prefix)
