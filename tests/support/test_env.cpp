@@ -88,10 +88,7 @@ TestEnv::TestEnv()
 TestEnv::~TestEnv()
 {
     QDir::setCurrent(m_oldCwd);
-    if (m_hadXdg)
-        qputenv("XDG_CONFIG_HOME", m_oldXdg);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
+    m_hadXdg ? qputenv("XDG_CONFIG_HOME", m_oldXdg) : qunsetenv("XDG_CONFIG_HOME");
 }
 
 QString TestEnv::newFolder(const QString &name)
@@ -109,33 +106,22 @@ void TestEnv::link(const QString &entry, const QString &target)
         qFatal("cannot link %s", qPrintable(path));
 }
 
+// Each made on first use, so that a test may still set `optical` before.
 Drives &TestEnv::drives()
 {
-    if (!m_drives)
-        m_drives = std::make_unique<Drives>(DriveMap(mapFolder()), optical ? *optical : m_noOptical,
-                                            QFile::encodeName(deviceFolder()));
-    return *m_drives;
+    return m_drives ? *m_drives
+                    : *(m_drives = std::make_unique<Drives>(DriveMap(mapFolder()), optical ? *optical : m_noOptical,
+                                                            QFile::encodeName(deviceFolder())));
 }
-
-DrivePaths &TestEnv::paths()
-{
-    if (!m_paths)
-        m_paths = std::make_unique<DrivePaths>(drives());
-    return *m_paths;
-}
-
+DrivePaths &TestEnv::paths() { return m_paths ? *m_paths : *(m_paths = std::make_unique<DrivePaths>(drives())); }
 HalvaneSettings &TestEnv::settings()
 {
-    if (!m_settings)
-        m_settings = std::make_unique<HalvaneSettings>(settingsPath());
-    return *m_settings;
+    return m_settings ? *m_settings : *(m_settings = std::make_unique<HalvaneSettings>(settingsPath()));
 }
-
 Services &TestEnv::services()
 {
-    if (!m_services)
-        m_services.reset(new Services{paths(), starter, boxes, settings(), filePicker, folderPicker});
-    return *m_services;
+    return m_services ? *m_services
+                      : *(m_services = std::make_unique<Services>(paths(), starter, boxes, settings(), filePicker, folderPicker));
 }
 
 QString TestEnv::report() const

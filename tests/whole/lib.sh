@@ -11,24 +11,17 @@ mkdir -p "$XDG_CONFIG_HOME/tarvic/drives"
 export XDG_RUNTIME_DIR="$WORK/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORM
-XVFB_PID=
-APP_PID=
-WM_PID=
+XVFB_PID= APP_PID= WM_PID=
 
 cleanup() {
     # The program is the child of start_app's subshell; its pipes keep ctest waiting.
-    [ -n "$APP_PID" ] && pkill -P "$APP_PID" 2>/dev/null || true
-    [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
-    [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
-    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+    [ -z "$APP_PID" ] || pkill -P "$APP_PID" 2>/dev/null || true
+    for pid in $APP_PID $WM_PID $XVFB_PID; do kill "$pid" 2>/dev/null || true; done
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # within TENTHS COMMAND... : runs the command every tenth of a second until it succeeds, at most TENTHS times
 within() {
@@ -103,15 +96,9 @@ wait_exit() {
 }
 
 # no_windows : no window of the program is left
-no_windows() {
-    local left
-    left=$( (xdotool search --onlyvisible --name . 2>/dev/null || true) | wc -l)
-    [ "$left" -eq 0 ] || fail "windows left: $left"
-}
+no_windows() { [ -z "$(xdotool search --onlyvisible --name . 2>/dev/null)" ] || fail "windows are left"; }
 
 # wait_file PATH : waits until the file exists and is not empty
-wait_file() {
-    within 150 test -s "$1" || fail "$1 never appeared"
-}
+wait_file() { within 150 test -s "$1" || fail "$1 never appeared"; }
 
 start_display

@@ -10,12 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../whole/lib.sh"
 . "$here/../stack/real_stack.sh"
 : "${PROBE:?path of the probe program}" "${TARVIC_BUILD:?build folder}"
-for need in wine wineserver wineboot; do
-    command -v "$need" >/dev/null || fail "$need is missing (scripts/test installs Wine)"
-done
-for need in "$PROBE" "$TARVIC_BUILD/winedrive/winedrive-x86_64.exe"; do
-    [ -f "$need" ] || fail "$need is missing (scripts/test installs mingw-w64)"
-done
+for need in wine wineserver wineboot; do command -v "$need" >/dev/null || fail "$need is missing (scripts/test installs Wine)"; done
+for need in "$PROBE" "$TARVIC_BUILD/winedrive/winedrive-x86_64.exe"; do [ -f "$need" ] || fail "$need is missing (scripts/test installs mingw-w64)"; done
 
 export HOME="$WORK/home" WINEPREFIX="$WORK/prefix" XDG_STATE_HOME="$WORK/state"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -47,10 +43,9 @@ prefix_state() {
 # in LETTER:\, on a CD-ROM drive (5) labelled LABEL that is in GetLogicalDrives, and
 # \autorun.inf holds AUTORUN
 probe() {
-    local what=$1 letter=$2 bit
+    local what=$1 letter=$2 bit i want
     rm -f "$WORK/report"
     start_app E:
-    local i
     # A cold Wine on a busy machine takes its time, twice: the helper, then the probe.
     for i in $(seq 1200); do
         [ -s "$WORK/report" ] && [ -s "$WORK/status" ] && break
@@ -62,7 +57,6 @@ probe() {
     APP_PID=
     [ -s "$WORK/report" ] || fail "$what: the probe did not report; $(cat "$WORK/out")"
     bit=$(printf '%x' $((1 << ($(printf '%d' "'$letter") - 65))))
-    local want
     want=$(printf 'path=%s:\\probe.exe\nfolder=%s:\\\ntype=5\nlabel=%s\nautorun=%s\n' "$letter" "$letter" "$3" "$4")
     [ "$(head -n5 "$WORK/report")" = "$want" ] || fail "$what: the probe saw$(printf '\n%s' "$(cat "$WORK/report")")"
     [ $((0x$(sed -n 's/^drives=//p' "$WORK/report") & 0x$bit)) -ne 0 ] || fail "$what: $letter: is not in GetLogicalDrives"
