@@ -9,9 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 watch=${TARVIC_WATCH:?the tarvic-watch to test}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvic-watch-real.XXXXXX")
-watch_pid=
-monitor_pid=
-loops=()
+watch_pid= monitor_pid= loops=()
 stop_watch() { if [ -n "$watch_pid" ]; then kill "$watch_pid" 2>/dev/null || true; wait "$watch_pid" 2>/dev/null || true; fi; watch_pid=; }
 cleanup() {
     stop_watch
@@ -65,8 +63,7 @@ waits_for 1 "E: image in $loop: starting tarvic E:"
 real_stack_wait 20 test -s "$work/ran" || fail "the disc's program did not run"
 root=$(findmnt --noheadings --output TARGET --source "$loop" | head -n1)
 [ -n "$root" ] && [ "$(cat "$work/ran")" = "$root" ] || fail "the program ran in $(cat "$work/ran"), not in the disc's root '$root'"
-kill "$monitor_pid"
-wait "$monitor_pid" 2>/dev/null || true
+kill "$monitor_pid" && { wait "$monitor_pid" 2>/dev/null || true; }
 [ "$(grep -c "member=Mount" "$work/mounts")" = 1 ] || fail "udisks2 was asked to mount it $(grep -c "member=Mount" "$work/mounts") times"
 # The watcher mounted it ahead of tarvic: the one Mount came from the watcher's connection.
 sender=$(sed -n 's/.* sender=\([^ ]*\) .*member=Mount.*/\1/p' "$work/mounts")

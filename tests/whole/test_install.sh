@@ -12,11 +12,9 @@ trap 'if [ -f "$prefix.saved" ]; then mv -f "$prefix.saved" "$manifest"; else rm
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # A tarvic that the launches below left waiting (in a box nobody sees), by its process id.
 stop_launched() {
-    local pid
-    for pid in $(pgrep -x tarvic || true); do
+    for pid in $(pgrep -x tarvic); do
         tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "XDG_CONFIG_HOME=$home/config" && kill "$pid" 2>/dev/null
-    done
-    return 0
+    done; true
 }
 cmake --install "$TARVIC_BUILD" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
 expected=$(printf '%s\n' bin/tarvic share/man/man1/tarvic.1 share/applications/tarvic{,-configure}.desktop \
@@ -40,10 +38,8 @@ done
 export XDG_CONFIG_HOME=$home/config XDG_RUNTIME_DIR=$home/runtime QT_QPA_PLATFORM=offscreen
 mkdir -p "$XDG_CONFIG_HOME/tarvic/drives" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 for disc in A B 'C ü'; do
-    mkdir "$home/disc $disc"
-    printf '[autorun]\nopen=run\n' >"$home/disc $disc/autorun.inf"
-    printf '#!/bin/sh\necho "%s" >>"%s"\n' "$disc" "$home/started" >"$home/disc $disc/run"
-    chmod +x "$home/disc $disc/run"
+    mkdir "$home/disc $disc" && printf '[autorun]\nopen=run\n' >"$home/disc $disc/autorun.inf"
+    printf '#!/bin/sh\necho "%s" >>"%s"\n' "$disc" "$home/started" >"$home/disc $disc/run" && chmod +x "$home/disc $disc/run"
 done
 ln -s "$home/disc A" "$XDG_CONFIG_HOME/tarvic/drives/d:"
 ln -s "$home/disc B" "$XDG_CONFIG_HOME/tarvic/drives/e:"
