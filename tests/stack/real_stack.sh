@@ -13,7 +13,7 @@ REAL_STACK_LOCK=/tmp/tarvic-real-stack.lock
 REAL_STACK_DIR=
 REAL_STACK_PIDS=()          # what we started, in the order of starting
 REAL_STACK_NAMES=()
-REAL_STACK_MADE_RUN_UDEV=
+REAL_STACK_MADE=()          # the state folders of services we started, where the machine had none
 REAL_STACK_OLD_BUS=${DBUS_SYSTEM_BUS_ADDRESS-}
 REAL_STACK_HAD_BUS=${DBUS_SYSTEM_BUS_ADDRESS+set}
 
@@ -71,7 +71,7 @@ real_stack_start() {
     # udevd: udisks2 learns of devices, loop devices included, from its database.
     if ! timeout 5 udevadm control --ping >/dev/null 2>&1; then
         [ -n "$root" ] || { real_stack_say "udevd does not run and only root may start it"; return 1; }
-        [ -d /run/udev ] || REAL_STACK_MADE_RUN_UDEV=yes
+        [ -d /run/udev ] || REAL_STACK_MADE+=(/run/udev)
         real_stack_launch udevd /lib/systemd/systemd-udevd
         real_stack_wait "$deadline" udevadm control --ping || { real_stack_fail udevd "systemd-udevd did not answer within $deadline s"; return 1; }
     fi
@@ -96,6 +96,7 @@ real_stack_start() {
 
     if ! real_stack_udisks_owned; then
         [ -n "$root" ] || { real_stack_say "udisksd does not run and only root may start it"; return 1; }
+        [ -d /run/udisks2 ] || REAL_STACK_MADE+=(/run/udisks2)
         real_stack_launch udisksd /usr/libexec/udisks2/udisksd
         real_stack_wait "$deadline" eval 'real_stack_udisks_owned || ! real_stack_alive'
         real_stack_udisks_owned || { real_stack_fail udisksd "udisksd $(real_stack_alive && echo "did not take its bus name within $deadline s" || echo "ended at start")"; return 1; }
@@ -113,10 +114,8 @@ real_stack_stop() {
         wait "$pid" 2>/dev/null || true
     done
     REAL_STACK_PIDS=() REAL_STACK_NAMES=()
-    # A udevd we started leaves its database behind; the machine had none.
-    [ -z "$REAL_STACK_MADE_RUN_UDEV" ] || rm -rf /run/udev
-    [ -z "$REAL_STACK_DIR" ] || rm -rf "$REAL_STACK_DIR"
-    REAL_STACK_MADE_RUN_UDEV= REAL_STACK_DIR=
+    rm -rf "${REAL_STACK_MADE[@]}" "${REAL_STACK_DIR:-/nonexistent}"
+    REAL_STACK_MADE=() REAL_STACK_DIR=
     if [ -n "$REAL_STACK_HAD_BUS" ]; then export DBUS_SYSTEM_BUS_ADDRESS=$REAL_STACK_OLD_BUS; else unset DBUS_SYSTEM_BUS_ADDRESS; fi
     if [ -n "${REAL_STACK_LOCK_FD-}" ]; then exec {REAL_STACK_LOCK_FD}>&-; unset REAL_STACK_LOCK_FD; fi
     trap - EXIT

@@ -13,10 +13,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 for need in wine wineserver wineboot; do command -v "$need" >/dev/null || fail "$need is missing (scripts/test installs Wine)"; done
 for need in "$PROBE" "$TARVIC_BUILD/winedrive/winedrive-x86_64.exe"; do [ -f "$need" ] || fail "$need is missing (scripts/test installs mingw-w64)"; done
 
-export HOME="$WORK/home" WINEPREFIX="$WORK/prefix" XDG_STATE_HOME="$WORK/state"
+# Wine keeps its server's folder under TMPDIR.
+export HOME="$WORK/home" WINEPREFIX="$WORK/prefix" XDG_STATE_HOME="$WORK/state" TMPDIR="$WORK/tmp"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export PROBE_REPORT="Z:$WORK/report"
-mkdir -p "$HOME"
+mkdir -p "$HOME" "$TMPDIR"
 dos="$WINEPREFIX/dosdevices"
 
 # Only this prefix's server: wineserver finds it by WINEPREFIX.
